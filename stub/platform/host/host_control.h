@@ -1,0 +1,50 @@
+// Controls of the simulated parts of the host platform, for tests and for
+// dravik-sfx: what the module file and command line are, which version and
+// code page the "system" reports, which volume labels the drives carry, and
+// how message boxes are answered. Message boxes and dialogs are recorded in
+// order so that a test can check every text, title, icon and button set.
+#pragma once
+
+#include "platform/platform.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+struct HostMessageBox {
+  bool owned;         // an owner window was given
+  std::string title;
+  std::string text;
+  UINT type;          // MB_* flags as passed
+  int answer;         // the button that answered it
+};
+
+// Brings every simulated setting back to its default and clears the record.
+void HostReset();
+
+void HostSetModulePath(const std::string& path);   // GetModuleFileNameA
+void HostSetCommandLine(const std::string& line);  // GetCommandLineA
+void HostSetVersion(DWORD version);                // GetVersion (default 6.1)
+void HostSetCodePage(UINT codePage);               // 1252 (default) or 932
+
+// Volume label of drive letter `drive`; a drive without an entry fails the
+// query, as a drive with no disk does.
+void HostSetVolumeLabel(char drive, const std::string& label);
+void HostRemoveVolume(char drive);
+
+// Answers for the next message boxes, in order; when they run out, a box is
+// answered with its first button (OK, Abort or Yes).
+void HostQueueAnswers(const std::vector<int>& answers);
+
+// Replaces the scripted answers by a function (dravik-sfx uses this to
+// print boxes and answer from its options).
+void HostSetMessageBoxHandler(std::function<int(const HostMessageBox&)> handler);
+
+// Everything shown so far.
+const std::vector<HostMessageBox>& HostMessageBoxes();
+
+// How often the main dialog was run.
+int HostMainDialogRuns();
+
+// Labels the MB_* button and icon groups for readable test failures.
+std::string HostDescribeBox(const HostMessageBox& box);

@@ -1,0 +1,357 @@
+// POSIX implementation of the Win32 subset the stub uses (host_win32.h) and
+// of the simulated parts controlled through host_control.h.
+//
+// Paths arrive in Windows form; a single-byte backslash becomes '/' before
+// the path is handed to POSIX (a trail byte 0x5C of a double-byte character
+// stays as it is, as it does on Windows).
+#include "platform/host/host_control.h"
+#include "platform/platform.h"
+#include "container/sfx_config.h"
+#include "container/sfx_image.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <map>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr DWORD kDefaultVersion = 0x1DB10106;  // 6.1, as Wine reports by default
+constexpr int kWsprintfLimit = 1024;           // wsprintfA writes at most 1,024 bytes
+
+struct HostSettings {
+  std::string modulePath;
+  std::string commandLine;
+  DWORD version = kDefaultVersion;
+  UINT codePage = 1252;
+  std::map<char, std::string> volumeLabels;
+  std::vector<int> answers;
+  size_t nextAnswer = 0;
+  std::function<int(const HostMessageBox&)> handler;
+  std::vector<HostMessageBox> boxes;
+  int dialogRuns = 0;
+};
+
+HostSettings& Settings() {
+  static HostSettings settings;
+  return settings;
+}
+
+bool IsLeadByte(BYTE b) {
+  return Settings().codePage == 932 && ((b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC));
+}
+
+std::string PosixPath(LPCSTR path) {
+  std::string out;
+  for (LPCSTR p = path; *p; p = CharNextA(p)) {
+    LPCSTR next = CharNextA(p);
+    if (next == p + 1 && *p == '\\')
+      out += '/';
+    else
+      out.append(p, next);
+  }
+  return out;
+}
+
+int FirstButton(UINT type) {
+  switch (type & 0xF) {
+    case MB_ABORTRETRYIGNORE: return IDABORT;
+    case MB_YESNO:
+    case MB_YESNOCANCEL: return IDYES;
+    case MB_RETRYCANCEL: return IDRETRY;
+    default: return IDOK;
+  }
+}
+
+}  // namespace
+
+// ---- control ---------------------------------------------------------------
+
+void HostReset() { Settings() = HostSettings(); }
+void HostSetModulePath(const std::string& path) { Settings().modulePath = path; }
+void HostSetCommandLine(const std::string& line) { Settings().commandLine = line; }
+void HostSetVersion(DWORD version) { Settings().version = version; }
+void HostSetCodePage(UINT codePage) { Settings().codePage = codePage; }
+void HostSetVolumeLabel(char drive, const std::string& label) {
+  Settings().volumeLabels[static_cast<char>(toupper(drive))] = label;
+}
+void HostRemoveVolume(char drive) { Settings().volumeLabels.erase(static_cast<char>(toupper(drive))); }
+void HostQueueAnswers(const std::vector<int>& answers) {
+  Settings().answers = answers;
+  Settings().nextAnswer = 0;
+}
+void HostSetMessageBoxHandler(std::function<int(const HostMessageBox&)> handler) {
+  Settings().handler = std::move(handler);
+}
+const std::vector<HostMessageBox>& HostMessageBoxes() { return Settings().boxes; }
+int HostMainDialogRuns() { return Settings().dialogRuns; }
+
+std::string HostDescribeBox(const HostMessageBox& box) {
+  static const char* const buttons[] = {"ok", "okcancel", "abortretryignore", "yesnocancel", "yesno",
+                                        "retrycancel"};
+  static const char* const icons[] = {"none", "error", "question", "warning", "information"};
+  UINT buttonSet = box.type & 0xF, icon = (box.type >> 4) & 0xF;
+  std::string out = std::string("[") + (buttonSet < 6 ? buttons[buttonSet] : "?") + " icon=" +
+                    (icon < 5 ? icons[icon] : "?") + (box.owned ? " owned" : " unowned") +
+                    "] " + box.title + ": " + box.text;
+  return out;
+}
+
+// ---- the stub's own platform operations ---------------------------------------
+
+const SfxConfigRecord* PlatformSfxRecord() {
+  static SfxConfigRecord record;
+  FILE* file = fopen(PosixPath(Settings().modulePath.c_str()).c_str(), "rb");
+  if (!file) return nullptr;
+  std::vector<BYTE> bytes;
+  BYTE chunk[65536];
+  size_t got;
+  while ((got = fread(chunk, 1, sizeof chunk, file)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
+  fclose(file);
+  const BYTE* marker = SfxImage.Config.SfxMarker;
+  for (size_t p = 0; p + sizeof record <= bytes.size(); p++) {
+    if (memcmp(bytes.data() + p, marker, kSfxMarkerSize) == 0) {
+      memcpy(&record, bytes.data() + p, sizeof record);
+      return &record;
+    }
+  }
+  return nullptr;
+}
+
+INT_PTR PlatformRunMainDialog(HINSTANCE, LPCDLGTEMPLATEA) {
+  Settings().dialogRuns++;
+  return 0;
+}
+
+void PlatformRegisterMeterClass(HINSTANCE) {}
+
+// ---- files -------------------------------------------------------------------
+
+HFILE _lopen(LPCSTR path, int mode) {
+  int flags = (mode & 3) == OF_WRITE ? O_WRONLY : (mode & 3) == OF_READWRITE ? O_RDWR : O_RDONLY;
+  int fd = open(PosixPath(path).c_str(), flags);
+  if (fd < 0) return HFILE_ERROR;
+  struct stat info;
+  if (fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {  // Windows cannot open a folder this way
+    close(fd);
+    return HFILE_ERROR;
+  }
+  return fd;
+}
+
+HFILE _lcreat(LPCSTR path, int) {
+  int fd = open(PosixPath(path).c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+  return fd < 0 ? HFILE_ERROR : fd;
+}
+
+UINT _lread(HFILE file, LPVOID buffer, UINT count) {
+  UINT total = 0;
+  while (total < count) {
+    ssize_t got = read(file, static_cast<BYTE*>(buffer) + total, count - total);
+    if (got < 0) return total ? total : static_cast<UINT>(HFILE_ERROR);
+    if (got == 0) break;
+    total += static_cast<UINT>(got);
+  }
+  return total;
+}
+
+UINT _lwrite(HFILE file, LPCSTR buffer, UINT count) {
+  UINT total = 0;
+  while (total < count) {
+    ssize_t put = write(file, buffer + total, count - total);
+    if (put <= 0) return static_cast<UINT>(HFILE_ERROR);
+    total += static_cast<UINT>(put);
+  }
+  return total;
+}
+
+LONG _llseek(HFILE file, LONG offset, int origin) {
+  int whence = origin == FILE_CURRENT ? SEEK_CUR : origin == FILE_END ? SEEK_END : SEEK_SET;
+  off_t at = lseek(file, offset, whence);
+  return at < 0 || at > 0x7FFFFFFF ? HFILE_ERROR : static_cast<LONG>(at);
+}
+
+HFILE _lclose(HFILE file) { return close(file) == 0 ? 0 : HFILE_ERROR; }
+
+HANDLE FindFirstFileA(LPCSTR path, LPWIN32_FIND_DATAA data) {
+  std::string posix = PosixPath(path);
+  struct stat info;
+  if (stat(posix.c_str(), &info) != 0) return INVALID_HANDLE_VALUE;
+  memset(data, 0, sizeof *data);
+  data->dwFileAttributes = S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+  data->nFileSizeLow = static_cast<DWORD>(info.st_size);
+  size_t slash = posix.find_last_of('/');
+  std::string name = slash == std::string::npos ? posix : posix.substr(slash + 1);
+  snprintf(data->cFileName, sizeof data->cFileName, "%s", name.c_str());
+  return reinterpret_cast<HANDLE>(static_cast<intptr_t>(1));
+}
+
+BOOL FindClose(HANDLE) { return TRUE; }
+
+BOOL SetCurrentDirectoryA(LPCSTR path) { return chdir(PosixPath(path).c_str()) == 0; }
+
+DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
+  char cwd[4096];
+  if (!getcwd(cwd, sizeof cwd)) return 0;
+  DWORD length = static_cast<DWORD>(strlen(cwd));
+  if (length + 1 > size) return length + 1;
+  memcpy(buffer, cwd, length + 1);
+  return length;
+}
+
+BOOL GetVolumeInformationA(LPCSTR root, LPSTR label, DWORD labelSize, LPDWORD serial, LPDWORD,
+                           LPDWORD, LPSTR, DWORD) {
+  auto found = Settings().volumeLabels.find(static_cast<char>(toupper(root[0])));
+  if (found == Settings().volumeLabels.end()) return FALSE;
+  if (label && labelSize) snprintf(label, labelSize, "%s", found->second.c_str());
+  if (serial) *serial = 0;
+  return TRUE;
+}
+
+// ---- memory ------------------------------------------------------------------
+
+HGLOBAL GlobalAlloc(UINT flags, size_t bytes) {
+  return (flags & GMEM_ZEROINIT) ? calloc(1, bytes ? bytes : 1) : malloc(bytes ? bytes : 1);
+}
+LPVOID GlobalLock(HGLOBAL block) { return block; }
+BOOL GlobalUnlock(HGLOBAL) { return FALSE; }
+HGLOBAL GlobalFree(HGLOBAL block) {
+  free(block);
+  return nullptr;
+}
+HGLOBAL GlobalHandle(LPCVOID address) { return const_cast<LPVOID>(address); }
+HLOCAL LocalAlloc(UINT flags, size_t bytes) { return GlobalAlloc(flags, bytes); }
+HLOCAL LocalFree(HLOCAL block) { return GlobalFree(block); }
+
+// ---- process and modules -------------------------------------------------------
+
+LPSTR GetCommandLineA() { return Settings().commandLine.data(); }
+
+HMODULE GetModuleHandleA(LPCSTR) { return reinterpret_cast<HMODULE>(static_cast<intptr_t>(0x400000)); }
+
+DWORD GetModuleFileNameA(HMODULE, LPSTR buffer, DWORD size) {
+  const std::string& path = Settings().modulePath;
+  if (size == 0) return 0;
+  DWORD length = static_cast<DWORD>(path.size());
+  if (length >= size) {  // cut, and (as on Windows XP and Wine) not terminated
+    memcpy(buffer, path.data(), size);
+    return size;
+  }
+  memcpy(buffer, path.c_str(), length + 1);
+  return length;
+}
+
+UINT SetErrorMode(UINT) { return 0; }
+DWORD GetVersion() { return Settings().version; }
+HMODULE LoadLibraryA(LPCSTR) { return nullptr; }
+FARPROC GetProcAddress(HMODULE, LPCSTR) { return nullptr; }
+BOOL FreeLibrary(HMODULE) { return TRUE; }
+void ExitProcess(UINT code) { exit(static_cast<int>(code)); }
+void InitCommonControls() {}
+
+// ---- strings -------------------------------------------------------------------
+
+LPSTR CharNextA(LPCSTR p) {
+  if (!*p) return const_cast<LPSTR>(p);
+  if (IsLeadByte(static_cast<BYTE>(*p)) && p[1]) return const_cast<LPSTR>(p + 2);
+  return const_cast<LPSTR>(p + 1);
+}
+
+DWORD CharUpperBuffA(LPSTR text, DWORD length) {
+  for (DWORD i = 0; i < length; i++) {
+    BYTE c = static_cast<BYTE>(text[i]);
+    if (IsLeadByte(c) && i + 1 < length) {
+      i++;  // a double-byte character has no case here
+      continue;
+    }
+    bool latin1Lower = Settings().codePage == 1252 && c >= 0xE0 && c <= 0xFE && c != 0xF7;
+    if ((c >= 'a' && c <= 'z') || latin1Lower) text[i] = static_cast<CHAR>(c - 0x20);
+  }
+  return length;
+}
+
+BOOL OemToCharBuffA(LPCSTR src, LPSTR dst, DWORD length) {
+  memmove(dst, src, length);
+  return TRUE;
+}
+
+LPSTR lstrcpyA(LPSTR dst, LPCSTR src) { return strcpy(dst, src); }
+LPSTR lstrcatA(LPSTR dst, LPCSTR src) { return strcat(dst, src); }
+int lstrlenA(LPCSTR text) { return text ? static_cast<int>(strlen(text)) : 0; }
+int lstrcmpiA(LPCSTR a, LPCSTR b) { return strcasecmp(a, b); }
+
+// wsprintfA's conversions: %[-][0][width][l](d|i|u|x|X|s|c) and %%; "l" changes
+// nothing, as long is 32 bits on Windows. Output stops at 1,024 bytes.
+int wvsprintfA(LPSTR out, LPCSTR format, va_list args) {
+  std::string result;
+  for (LPCSTR f = format; *f; f++) {
+    if (*f != '%') {
+      result += *f;
+      continue;
+    }
+    f++;
+    bool left = false, zero = false;
+    if (*f == '-') left = true, f++;
+    if (*f == '0') zero = true, f++;
+    int width = 0;
+    while (*f >= '0' && *f <= '9') width = width * 10 + (*f++ - '0');
+    if (*f == 'l') f++;
+    std::string field;
+    char digits[16];
+    switch (*f) {
+      case 'd':
+      case 'i': snprintf(digits, sizeof digits, "%d", va_arg(args, int)); field = digits; break;
+      case 'u': snprintf(digits, sizeof digits, "%u", va_arg(args, unsigned)); field = digits; break;
+      case 'x': snprintf(digits, sizeof digits, "%x", va_arg(args, unsigned)); field = digits; break;
+      case 'X': snprintf(digits, sizeof digits, "%X", va_arg(args, unsigned)); field = digits; break;
+      case 'c': field = static_cast<char>(va_arg(args, int)); break;
+      case 's': {
+        const char* s = va_arg(args, const char*);
+        field = s ? s : "(null)";
+        break;
+      }
+      case '\0': f--; continue;
+      default: field = *f;
+    }
+    if (static_cast<int>(field.size()) < width) {
+      std::string pad(width - field.size(), zero && !left ? '0' : ' ');
+      field = left ? field + pad : pad + field;
+    }
+    result += field;
+  }
+  if (result.size() > kWsprintfLimit - 1) result.resize(kWsprintfLimit - 1);
+  memcpy(out, result.c_str(), result.size() + 1);
+  return static_cast<int>(result.size());
+}
+
+int wsprintfA(LPSTR out, LPCSTR format, ...) {
+  va_list args;
+  va_start(args, format);
+  int length = wvsprintfA(out, format, args);
+  va_end(args);
+  return length;
+}
+
+// ---- user interface --------------------------------------------------------------
+
+int MessageBoxA(HWND owner, LPCSTR text, LPCSTR title, UINT type) {
+  HostSettings& s = Settings();
+  HostMessageBox box{owner != nullptr, title ? title : "", text ? text : "", type, 0};
+  if (s.handler)
+    box.answer = s.handler(box);
+  else if (s.nextAnswer < s.answers.size())
+    box.answer = s.answers[s.nextAnswer++];
+  else
+    box.answer = FirstButton(type);
+  s.boxes.push_back(box);
+  return box.answer;
+}
+
+HCURSOR LoadCursorA(HINSTANCE, LPCSTR name) { return reinterpret_cast<HCURSOR>(const_cast<LPSTR>(name)); }
+HCURSOR SetCursor(HCURSOR cursor) { return cursor; }
+BOOL EndDialog(HWND, INT_PTR) { return TRUE; }

@@ -1,0 +1,37 @@
+// The only door from the stub's portable code to the operating system.
+//
+// The stub is written against the Win32 API under the names Win32 gives its
+// operations (_lopen, CharNextA, MessageBoxA, ...), with Win32's semantics and
+// failure values. On Windows this header is <windows.h> itself; in the native
+// build it is the POSIX re-implementation in host/, which exists so that the
+// portable code can be unit-tested and reused by the dravik-sfx host tool.
+//
+// Besides the Win32 operations, every platform supplies the few operations of
+// its own declared at the end of this file.
+#pragma once
+
+#ifdef _WIN32
+#include <windows.h>
+#include <commctrl.h>
+#else
+#include "host/host_win32.h"
+#endif
+
+#include <setjmp.h>
+
+struct SfxConfigRecord;
+
+// The configuration record inside the running stub's image. On Windows it is
+// the record compiled into the image (which the builder filled in on disk and
+// the loader mapped); the host build reads it from the file that plays the
+// part of the module (GetModuleFileNameA), since the host binary's own copy
+// was never filled in. Null when no record can be found.
+const SfxConfigRecord* PlatformSfxRecord();
+
+// Runs the main dialog modally from an in-memory template. Kept behind the
+// platform because the dialog lives in ui/, which only the Windows build has;
+// the host build records the call and returns as if Close had been pressed.
+INT_PTR PlatformRunMainDialog(HINSTANCE instance, LPCDLGTEMPLATEA dialogTemplate);
+
+// Registers the meter window class (ui/ on Windows, a no-op on the host).
+void PlatformRegisterMeterClass(HINSTANCE instance);

@@ -1,0 +1,5 @@
+// The stub's own platform operations on Windows (see platform.h).
+#include "container/sfx_image.h"
+#include "platform/platform.h"
+
+const SfxConfigRecord* PlatformSfxRecord() { return &SfxImage.Config; }

@@ -1,0 +1,93 @@
+// SfxState: the stub's one record of process-wide working state.
+//
+// Each folder owns the fields it writes (noted beside them); the others only
+// read them. Buffers are allocated once at start-up with the sizes below, so
+// nothing is allocated per entry or per block.
+#pragma once
+
+#include "platform/platform.h"
+
+#include <cstdint>
+
+struct SfxConfigRecord;
+
+// Text and block sizes, in bytes, terminators included where texts are held.
+constexpr unsigned kPathBufferSize = MAX_PATH + 1;    // 260 characters and the NUL
+constexpr unsigned kModuleNameBufferSize = 512;       // scratch copy used to find the folder
+constexpr unsigned kCaptionBufferSize = 65;
+constexpr unsigned kInfoBufferSize = 512;
+constexpr unsigned kMessageBufferSize = 500;
+constexpr unsigned kStartupPromptSize = 514;
+constexpr unsigned kSlideWindowAlloc = 32776;         // 32 KiB window in use
+constexpr unsigned kIoBlockAlloc = 2068;              // 2,048 bytes in use
+constexpr unsigned kIoChunkSize = 2048;
+constexpr unsigned kSignatureFieldSize = 5;           // four signature bytes and a NUL
+
+// Resume codes of a RecoveryPoint: 0 is the first return of setjmp.
+constexpr int kResumeCancelled = 1;  // Cancel at the overwrite question
+constexpr int kResumeAbandoned = 2;  // every error, silent abort and confirmed abort
+
+// Process exit codes. The stub reports how a run ended, so that a script
+// running it unattended can tell a failure from a success.
+constexpr UINT kExitSuccess = 0;     // normal end: dialog closed, "-info"
+constexpr UINT kExitCancelled = 1;   // the user declined or cancelled
+constexpr UINT kExitFailure = 2;     // an error box ended the program or the run
+
+struct SfxState {
+  // startup/
+  HINSTANCE InstanceHandle;
+  HCURSOR BusyCursor;
+  HCURSOR NormalCursor;
+  HMODULE ShellModule;
+  FARPROC ShBrowseForFolder;
+  FARPROC ShGetMalloc;
+  FARPROC ShGetPathFromIdList;
+  LPSTR CustomCaption;         // 65 bytes, global heap
+  LPSTR InfoText;              // 512 bytes, global heap
+  LPSTR MessageBuffer;         // 500 bytes, global heap; scratch for formatted messages
+  CHAR ModulePath[kPathBufferSize];
+  DWORD PlatformVersion;
+  jmp_buf StartupRecovery;     // the start-up RecoveryPoint
+  jmp_buf RunRecovery;         // the extraction run's RecoveryPoint
+  jmp_buf* ActiveRecovery;     // null before the start-up point is installed
+  UINT ExitCode;               // kExit*: set by whatever ends the program or a run
+  DWORD OverwriteWithoutPrompt;
+  DWORD EntryEncrypted;
+  DWORD Unattended;
+
+  // container/
+  const SfxConfigRecord* Config;  // the record inside our own image
+  CHAR LocalHeaderSig[kSignatureFieldSize];
+  CHAR CentralHeaderSig[kSignatureFieldSize];
+  CHAR EndOfCentralSig[kSignatureFieldSize];
+  CHAR DigitalSignatureSig[kSignatureFieldSize];
+  CHAR SpanMarkerSig[kSignatureFieldSize];
+  CHAR SpanningSig[kSignatureFieldSize];
+  CHAR TargetFolder[kPathBufferSize];
+  LPSTR StartupPrompt;         // 514 bytes from the global heap, or null
+  LPSTR MessageTable;
+
+  // archive/
+  HFILE ArchiveFile;           // 0 when none is open
+  WORD CurrentDisk;
+  DWORD SpannedSet;
+  DWORD ExeOnFirstDisk;
+  BYTE* SlideWindow;           // 32,776 bytes, local heap
+  BYTE* InputBuffer;           // 2,068 bytes, local heap
+  BYTE* InputCursor;
+  LONG InputAvailable;
+
+  // output/
+  HFILE OutputFile;            // 0 when none is open
+  BYTE* OutputBlock;           // 2,068 bytes, local heap
+
+  // ui/
+  HWND MainWindow;             // owner of every message box once the dialog exists
+
+  // util/
+  uint32_t RunningCrc;
+  uint32_t CrcTable[256];
+};
+
+// The one instance. Zero-initialised, as every field's initial value is 0.
+extern SfxState Sfx;
