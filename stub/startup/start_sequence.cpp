@@ -138,6 +138,7 @@ static void Shutdown() {
   FreeLockedText(Sfx.CustomCaption);
   FreeLockedText(Sfx.InfoText);
   FreeLockedText(Sfx.MessageBuffer);
+  Sfx.CustomCaption = Sfx.InfoText = Sfx.MessageBuffer = nullptr;
   if (Sfx.ShellModule) FreeLibrary(Sfx.ShellModule);
 }
 

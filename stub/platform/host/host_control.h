@@ -46,5 +46,8 @@ const std::vector<HostMessageBox>& HostMessageBoxes();
 // How often the main dialog was run.
 int HostMainDialogRuns();
 
+// Called while the main dialog "runs", to look at the state it would see.
+void HostSetMainDialogHandler(std::function<void()> handler);
+
 // Labels the MB_* button and icon groups for readable test failures.
 std::string HostDescribeBox(const HostMessageBox& box);

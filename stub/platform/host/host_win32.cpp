@@ -35,6 +35,7 @@ struct HostSettings {
   std::function<int(const HostMessageBox&)> handler;
   std::vector<HostMessageBox> boxes;
   int dialogRuns = 0;
+  std::function<void()> dialogHandler;
 };
 
 HostSettings& Settings() {
@@ -90,6 +91,7 @@ void HostSetMessageBoxHandler(std::function<int(const HostMessageBox&)> handler)
 }
 const std::vector<HostMessageBox>& HostMessageBoxes() { return Settings().boxes; }
 int HostMainDialogRuns() { return Settings().dialogRuns; }
+void HostSetMainDialogHandler(std::function<void()> handler) { Settings().dialogHandler = std::move(handler); }
 
 std::string HostDescribeBox(const HostMessageBox& box) {
   static const char* const buttons[] = {"ok", "okcancel", "abortretryignore", "yesnocancel", "yesno",
@@ -125,6 +127,7 @@ const SfxConfigRecord* PlatformSfxRecord() {
 
 INT_PTR PlatformRunMainDialog(HINSTANCE, LPCDLGTEMPLATEA) {
   Settings().dialogRuns++;
+  if (Settings().dialogHandler) Settings().dialogHandler();
   return 0;
 }
 

@@ -1,0 +1,98 @@
+// Synthetic self-extractors and test housekeeping (see stub_fixture.h).
+#include "stub_fixture.h"
+
+#include "container/integrity.h"
+#include "container/sfx_image.h"
+#include "platform/host/host_control.h"
+#include "startup/sfx_state.h"
+#include "util/crc32.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+void PutU16(std::vector<uint8_t>& bytes, size_t at, uint16_t value) {
+  bytes[at] = value & 0xFF;
+  bytes[at + 1] = value >> 8;
+}
+
+void PutU32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
+  for (int i = 0; i < 4; i++) bytes[at + i] = (value >> (8 * i)) & 0xFF;
+}
+
+uint32_t GetU32(const std::vector<uint8_t>& bytes, size_t at) {
+  return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 | static_cast<uint32_t>(bytes[at + 3]) << 24;
+}
+
+SyntheticLayout MakeSyntheticSfx(const SyntheticSfx& options) {
+  SyntheticLayout layout;
+  std::vector<uint8_t>& b = layout.bytes;
+  b.assign(kSyntheticRecordOffset, 0);
+  b[0] = 'M';
+  b[1] = 'Z';
+  PutU32(b, kLfanewOffset, kSyntheticLfanew);
+  memcpy(&b[kSyntheticLfanew], "PE\0\0", 4);
+  PutU32(b, kSyntheticLfanew + kEntryPointOffsetInHeader, kSyntheticEntryPoint);
+  for (uint32_t i = kSyntheticLfanew + kPeImageHeaderSize; i < kSyntheticRecordOffset; i++)
+    b[i] = static_cast<uint8_t>(i * 7);  // the stub's "code"
+
+  b.resize(kSyntheticRecordOffset + SfxConfigOffset::RecordSize, 0);
+  memcpy(&b[kSyntheticRecordOffset], SfxImage.Config.SfxMarker, kSfxMarkerSize);
+
+  layout.configBlockOffset = static_cast<uint32_t>(b.size());
+  for (const std::string& text : options.texts) b.insert(b.end(), text.c_str(), text.c_str() + text.size() + 1);
+  layout.archiveOffset = static_cast<uint32_t>(b.size());
+  layout.endRecordOffset = layout.archiveOffset;
+  const uint8_t endRecord[22] = {'P', 'K', 5, 6};
+  b.insert(b.end(), endRecord, endRecord + sizeof endRecord);
+
+  auto field = [&](unsigned offset) { return kSyntheticRecordOffset + offset; };
+  PutU32(b, field(SfxConfigOffset::ArchiveOffset), layout.archiveOffset);
+  PutU32(b, field(SfxConfigOffset::ConfigBlockOffset), options.withConfigBlock ? layout.configBlockOffset : 0);
+  PutU32(b, field(SfxConfigOffset::EndRecordOffset), options.withEndRecordCheck ? layout.endRecordOffset : 0);
+  PutU32(b, field(SfxConfigOffset::SfxFlags), options.flags);
+  PutU16(b, field(SfxConfigOffset::Finalised), options.finalised ? 0xFFFF : 0);
+  PutU32(b, field(SfxConfigOffset::EntryPointRva), kSyntheticEntryPoint);
+  if (options.withStubCrc) {
+    std::vector<uint8_t> copy(b.begin(), b.begin() + layout.archiveOffset);
+    uint32_t crc = 0;
+    BuildCrcTable();
+    bool afterHeaders = (options.flags & SfxFlag::CrcAfterHeaders) != 0;
+    if (!ComputeStubCrc(copy.data(), layout.archiveOffset, afterHeaders, SfxImage.Config.SfxMarker, &crc))
+      abort();
+    PutU32(b, field(SfxConfigOffset::StubCrc), crc);
+  }
+  return layout;
+}
+
+std::string MakeTempFolder() {
+  static std::vector<std::string>* made = [] {
+    auto* list = new std::vector<std::string>;
+    atexit([] {
+      for (const std::string& path : *made) std::filesystem::remove_all(path);
+    });
+    return list;
+  }();
+  char pattern[] = "/tmp/dravik-unit-XXXXXX";
+  std::string path = mkdtemp(pattern);
+  made->push_back(path);
+  return path;
+}
+
+void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<uint8_t> ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+void ResetStubAndHost() {
+  HostReset();
+  Sfx = SfxState{};
+}

@@ -1,0 +1,49 @@
+// Test fixtures for the stub's portable code: synthetic self-extractor files
+// small enough to reason about byte by byte, and a clean start for the host
+// platform and the stub's state before each test.
+#pragma once
+
+#include "container/sfx_config.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// A made-up self-extractor: a DOS header, a PE32 image header whose entry
+// point is kSyntheticEntryPoint, some "code", the configuration record, the
+// ConfigBlock and an empty ZIP archive (its end record only).
+struct SyntheticSfx {
+  uint32_t flags = SfxFlag::CrcAfterHeaders;
+  bool withStubCrc = true;
+  bool finalised = true;
+  bool withConfigBlock = true;
+  bool withEndRecordCheck = true;
+  std::string texts[5] = {"C:\\out", "credit", "", "", "builder options"};
+};
+
+constexpr uint32_t kSyntheticEntryPoint = 0x1234;
+constexpr uint32_t kSyntheticLfanew = 64;
+constexpr uint32_t kSyntheticCodeOffset = 400;  // a byte inside the stub's "code"
+constexpr uint32_t kSyntheticRecordOffset = 512;
+
+struct SyntheticLayout {
+  std::vector<uint8_t> bytes;
+  uint32_t configBlockOffset;
+  uint32_t archiveOffset;
+  uint32_t endRecordOffset;
+};
+
+SyntheticLayout MakeSyntheticSfx(const SyntheticSfx& options);
+
+// A fresh temporary folder per call, removed at process exit.
+std::string MakeTempFolder();
+void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
+std::vector<uint8_t> ReadFile(const std::string& path);
+
+// Clears SfxState and every simulated host setting.
+void ResetStubAndHost();
+
+// Little-endian field access in a byte vector.
+void PutU16(std::vector<uint8_t>& bytes, size_t at, uint16_t value);
+void PutU32(std::vector<uint8_t>& bytes, size_t at, uint32_t value);
+uint32_t GetU32(const std::vector<uint8_t>& bytes, size_t at);
