@@ -82,3 +82,16 @@ void RequestDisk(WORD wanted, bool exeVolumes) {
   Sfx.ArchiveFile = OpenForReading(volumePath);
   if (Sfx.ArchiveFile == HFILE_ERROR) HeaderCorrupt();  // the disk holds no volume file
 }
+
+UINT RefillInput() {
+  // Entry data is read from the archive by the extraction engine; until an
+  // entry is being extracted there is nothing more to read.
+  Sfx.InputAvailable = 0;
+  return 0;
+}
+
+int NextInputByte(WORD* out) {
+  if (Sfx.InputAvailable-- <= 0 && RefillInput() == 0) return 0;
+  *out = *Sfx.InputCursor++;
+  return 8;
+}

@@ -20,3 +20,13 @@ void RequestDisk(WORD wanted, bool exeVolumes);
 
 // Disk number in the volume label of `drive` ("A:"), or kNoVolumeNumber.
 WORD ReadVolumeNumber(LPCSTR drive);
+
+// Reads the next chunk of the current entry's data into InputBuffer; the
+// number of bytes read, 0 when the data is exhausted.
+UINT RefillInput();
+
+// Delivers the next byte of the input into *out (zero-extended) and returns
+// 8, or returns 0 and leaves *out alone when the input is exhausted. Memory
+// users point InputCursor at their bytes and set InputAvailable to their
+// count; those bytes are handed out first.
+int NextInputByte(WORD* out);

@@ -75,11 +75,26 @@ struct SfxState {
   BYTE* SlideWindow;           // 32,776 bytes, local heap
   BYTE* InputBuffer;           // 2,068 bytes, local heap
   BYTE* InputCursor;
-  LONG InputAvailable;
+  LONG InputAvailable;         // bytes of the chunk left after the one handed out last
+  UINT InputOverrun;           // bytes asked for after the input was exhausted
+
+  // archive/ (the deflate decoder)
+  uint32_t BitBuffer;          // input bits not yet consumed, next bit lowest
+  WORD BitCount;               // valid bits in BitBuffer
+  WORD WindowPos;              // where the next output byte goes in SlideWindow
+  WORD InputByte;              // where NextInputByte delivers each byte
+  DWORD MemoryMode;            // decoding memory to memory: no file, CRC or progress
+  BYTE* MemoryLimit;           // end of the memory-mode target
+
+  // archive/ (the record walker)
+  CHAR EntryName[kPathBufferSize];  // the entry's stored name, then its output path
+  CHAR EntryPath[kPathBufferSize];  // the name messages use for the entry
 
   // output/
   HFILE OutputFile;            // 0 when none is open
   BYTE* OutputBlock;           // 2,068 bytes, local heap
+  BYTE* BlockCursor;           // where the next output byte goes
+  UINT BlockFill;              // bytes in the current 2,048-byte block
 
   // ui/
   HWND MainWindow;             // owner of every message box once the dialog exists
