@@ -1,54 +1,51 @@
-// The message texts, in table order.
+// Unpacking the message table (see message_table.h).
 //
-// The texts are held here as a plain table of string constants in the order
-// of MessageId. MessageTable points at the first one so that callers never
-// depend on how the texts are stored.
+// Stored form (generated into message_record.h/.cpp by
+// tools/make_message_table): a table of 32-bit offsets, one per text and one
+// more for the main dialog template, counted from the start of the unpacked
+// block; the message block, raw deflate, which unpacks to the texts (each
+// NUL-terminated, in the OEM code page) followed by the main dialog
+// template; and, at the next 4-byte boundary, the password dialog block.
 #include "container/message_table.h"
 
+#include "archive/inflate.h"
+#include "message_record.h"
+#include "startup/recovery.h"
 #include "startup/sfx_state.h"
+#include "util/path_text.h"
 
-static const char* const kMessageTexts[MsgCount] = {
-    "This is an incomplete self-extractor;\nplease re-create the file and try again.",
-    "Please insert disk %d in drive %s.",
-    "Please insert last disk of set in drive %s.",
-    "The disk in the drive appears to be\nmissing or has an incorrect label.\nInsert disk number %d.",
-    "No password specified",
-    "Incorrect password specified",
-    "NOAUTO",
-    "Setup",
-    "AUTO",
-    "This 32-bit self-extracting Zip file requires Windows 95, 98, NT, or 2000.",
-    "Abort unzip operation?",
-    "Unzip Aborted",
-    "File %s already exists.  Overwrite file?",
-    "No folder specified.",
-    "%d file(s) unzipped successfully",
-    "To unzip all files in %s to the specified folder press the Unzip button.",
-    "The Dravik archiver is not installed on this computer.\n\nDravik opens, creates and "
-    "changes Zip files; install it to look inside this self-extractor.",
-    "Can't create output file: %s",
-    "Unsupported compression method",
-    "ZIP damaged: file %s: Bad CRC %08lx (should be %08lx).  Possible cause: file transfer error.",
-    "Invalid ZIP header.  Possible cause: file transfer error.",
-    "Could not create \"%s\" - unzip operation cancelled.",
-    "Unzipping %s",
-    "Error writing to %s.  Possible cause: disk full.",
-    "Error reading %s.  Possible cause: bad disk or file transfer error.",
-    "I/O error on file.  Possible cause: file transfer error.",
-    "To unzip all files in %s press the \"Unzip\" button. Files will be unzipped to the folder "
-    "specified in the \"Unzip To Folder\" field. This folder will be created if it does not "
-    "exist.\n\nYou can also unzip this file with a standard zip utility like Dravik.",
-    "Zip file is damaged, truncated, or has been changed since it was created.   If you "
-    "downloaded this file, try downloading again.",
-    "Dravik Self-Extractor\n\nMade by the Dravik team.",
-    "Drive %s is not a valid drive, unzip operation cancelled.",
-    "Unzip to Folder:",
-    "TEMP",
-    "Zip file contains filenames longer than are allowed by\nWindows. Dravik Self-Extractor cannot "
-    "process this\nZip file.",
-    "this self-extractor file",
-};
+static_assert(kMessageRecordOffsets == MsgCount + 1, "the record was generated from the same texts");
+static_assert(kMessageInflatedSize <= kMessageTableSentinelAt, "texts and template fit before the sentinels");
+static_assert(kMainTemplateOffset + kMainTemplateCopySize <= kMessageTableSize,
+              "the main template can be copied whole from the table");
 
-void LoadMessageTable() { Sfx.MessageTable = const_cast<LPSTR>(kMessageTexts[0]); }
+constexpr BYTE kSentinelFirst = 0xDE;
+constexpr BYTE kSentinelSecond = 0xAD;
 
-LPCSTR MsgText(UINT n) { return kMessageTexts[n]; }
+static DWORD StoredOffset(UINT n) {
+  const BYTE* p = MessageRecord + 4 * n;
+  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<DWORD>(p[3]) << 24);
+}
+
+void LoadMessageTable() {
+  BYTE* work = static_cast<BYTE*>(LocalAlloc(LPTR, kMessageTableSize));
+  if (!work) HeaderCorrupt();  // no memory to unpack the texts
+  work[kMessageTableSentinelAt] = kSentinelFirst;
+  work[kMessageTableSentinelAt + 1] = kSentinelSecond;
+  InflateToMemory(MessageRecord + kMessageBlockOffset, kMessageBlockSize, work, kMessageTableSentinelAt);
+  if (work[kMessageTableSentinelAt] != kSentinelFirst || work[kMessageTableSentinelAt + 1] != kSentinelSecond)
+    HeaderCorrupt();  // the stored table unpacked to more than it may
+  LPSTR texts = reinterpret_cast<LPSTR>(work);
+  OemToCharBuffA(texts, texts, StoredOffset(MsgCount));
+  HGLOBAL handle = GlobalAlloc(GHND, kMessageTableSize);
+  Sfx.MessageTable = handle ? static_cast<LPSTR>(GlobalLock(handle)) : nullptr;
+  if (!Sfx.MessageTable) HeaderCorrupt();  // no memory to keep the texts
+  CopyBytes(Sfx.MessageTable, work, kMessageTableSize);
+  LocalFree(work);
+}
+
+LPCSTR MsgText(UINT n) { return Sfx.MessageTable + StoredOffset(n); }
+
+int InflatePasswordTemplate(BYTE* target, UINT targetSize) {
+  return InflateToMemory(MessageRecord + kPasswordBlockOffset, kPasswordBlockSize, target, targetSize);
+}

@@ -1,52 +1,29 @@
-// The stub's user-visible texts, addressed by their place in the table.
+// The stub's user-visible texts, addressed by their place in the table, and
+// the main dialog's template stored behind them.
 //
 // Every text the stub shows comes from here, except the few fixed texts kept
-// beside the configuration record (fixed_texts.h). MsgText is valid once
-// LoadMessageTable has run.
+// beside the configuration record. The table is stored compressed in the
+// stub and unpacked once at start-up; MsgText is valid from then on.
 #pragma once
 
 #include "platform/platform.h"
 
 enum MessageId : UINT {
-  MsgIncompleteSfx,
-  MsgInsertDisk,
-  MsgInsertLastDisk,
-  MsgBadDiskLabel,
-  MsgNoPassword,
-  MsgWrongPassword,
-  MsgKeywordNoAuto,
-  MsgSetupTitle,
-  MsgKeywordAuto,
-  MsgNeedsWin32,
-  MsgAbortQuestion,
-  MsgUnzipAborted,
-  MsgOverwriteQuestion,
-  MsgNoFolder,
-  MsgFilesUnzipped,
-  MsgUnzipPrompt,
-  MsgArchiverMissing,
-  MsgCannotCreateOutput,
-  MsgUnsupportedMethod,
-  MsgBadCrc,
-  MsgInvalidHeader,
-  MsgCannotCreateFolder,
-  MsgUnzippingFile,
-  MsgWriteError,
-  MsgReadError,
-  MsgIoError,
-  MsgHelpText,
-  MsgZipDamaged,
-  MsgAboutText,
-  MsgInvalidDrive,
-  MsgUnzipToFolder,
-  MsgTempVariable,
-  MsgNameTooLong,
-  MsgThisSelfExtractor,
+#define MESSAGE(name, text) Msg##name,
+#include "container/message_texts.inc"
+#undef MESSAGE
   MsgCount
 };
 
-// Makes the texts available; ends through HeaderCorrupt when it cannot.
+// Size of the unpacked table: the texts and the main dialog template must
+// fit in kMessageTableSize - 2 bytes; the last two bytes are sentinels that
+// show an overlong unpacking.
+constexpr unsigned kMessageTableSize = 5751;
+constexpr unsigned kMessageTableSentinelAt = 5749;
+constexpr unsigned kMainTemplateCopySize = 1024;  // what start-up copies from the template
+
+// Unpacks the table into MessageTable; HeaderCorrupt when it cannot.
 void LoadMessageTable();
 
-// The n-th text (read-only).
+// The n-th text (read-only); MsgText(MsgCount) is the main dialog template.
 LPCSTR MsgText(UINT n);

@@ -2,6 +2,7 @@
 #include "stub_fixture.h"
 
 #include "container/integrity.h"
+#include "container/message_table.h"
 #include "container/sfx_image.h"
 #include "platform/host/host_control.h"
 #include "startup/sfx_state.h"
@@ -95,4 +96,10 @@ std::vector<uint8_t> ReadFile(const std::string& path) {
 void ResetStubAndHost() {
   HostReset();
   Sfx = SfxState{};
+  // Most stub code shows texts from the table, which start-up unpacks with
+  // the decoder; tests of that code start from the same state.
+  static std::vector<BYTE> window(kSlideWindowAlloc);
+  Sfx.SlideWindow = window.data();
+  LoadMessageTable();
+  Sfx.SlideWindow = nullptr;
 }

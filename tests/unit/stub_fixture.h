@@ -40,7 +40,8 @@ std::string MakeTempFolder();
 void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> ReadFile(const std::string& path);
 
-// Clears SfxState and every simulated host setting.
+// Clears SfxState and every simulated host setting; the message table is
+// loaded, as start-up leaves it.
 void ResetStubAndHost();
 
 // Little-endian field access in a byte vector.

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <iconv.h>
 #include <map>
 #include <strings.h>
 #include <sys/stat.h>
@@ -278,8 +279,28 @@ DWORD CharUpperBuffA(LPSTR text, DWORD length) {
   return length;
 }
 
+// OEM code page 437 to the ANSI code page (1252, or 932 where the host is
+// switched to it), byte for byte as far as the ANSI code page has the glyph;
+// anything else becomes '?', as Windows' best-fit conversion does.
 BOOL OemToCharBuffA(LPCSTR src, LPSTR dst, DWORD length) {
-  memmove(dst, src, length);
+  const char* ansi = Settings().codePage == 932 ? "CP932" : "CP1252";
+  iconv_t converter = iconv_open(ansi, "CP437");
+  for (DWORD i = 0; i < length; i++) {
+    BYTE c = static_cast<BYTE>(src[i]);
+    if (c < 0x80 || converter == reinterpret_cast<iconv_t>(-1)) {
+      dst[i] = static_cast<CHAR>(c);
+      continue;
+    }
+    char in[1] = {static_cast<char>(c)}, out[4];
+    char* from = in;
+    char* to = out;
+    size_t fromLeft = 1, toLeft = sizeof out;
+    bool single = iconv(converter, &from, &fromLeft, &to, &toLeft) != static_cast<size_t>(-1) &&
+                  toLeft == sizeof out - 1;
+    dst[i] = single ? out[0] : '?';
+    iconv(converter, nullptr, nullptr, nullptr, nullptr);
+  }
+  if (converter != reinterpret_cast<iconv_t>(-1)) iconv_close(converter);
   return TRUE;
 }
 
