@@ -32,9 +32,14 @@ void LoadMessageTable() {
   if (!work) HeaderCorrupt();  // no memory to unpack the texts
   work[kMessageTableSentinelAt] = kSentinelFirst;
   work[kMessageTableSentinelAt + 1] = kSentinelSecond;
-  InflateToMemory(MessageRecord + kMessageBlockOffset, kMessageBlockSize, work, kMessageTableSentinelAt);
+  // A damaged stored block would otherwise give garbled texts and a broken
+  // dialog template, so the decoder's result and the unpacked size count
+  // as much as the sentinels.
+  int result =
+      InflateToMemory(MessageRecord + kMessageBlockOffset, kMessageBlockSize, work, kMessageTableSentinelAt);
   if (work[kMessageTableSentinelAt] != kSentinelFirst || work[kMessageTableSentinelAt + 1] != kSentinelSecond)
     HeaderCorrupt();  // the stored table unpacked to more than it may
+  if (result != 0 || Sfx.BlockCursor != work + kMessageInflatedSize) HeaderCorrupt();  // damaged stored table
   LPSTR texts = reinterpret_cast<LPSTR>(work);
   OemToCharBuffA(texts, texts, StoredOffset(MsgCount));
   HGLOBAL handle = GlobalAlloc(GHND, kMessageTableSize);
