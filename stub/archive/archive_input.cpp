@@ -5,6 +5,7 @@
 #include "archive/archive_input.h"
 
 #include "container/message_table.h"
+#include "archive/decryption.h"
 #include "startup/recovery.h"
 #include "startup/sfx_state.h"
 #include "util/path_text.h"
@@ -83,11 +84,86 @@ void RequestDisk(WORD wanted, bool exeVolumes) {
   if (Sfx.ArchiveFile == HFILE_ERROR) HeaderCorrupt();  // the disk holds no volume file
 }
 
+// Reads up to `count` bytes of the current volume; the platform's count, or
+// -1 when the read failed outright.
+static LONG ReadVolume(void* buffer, UINT count) {
+  UINT got = _lread(Sfx.ArchiveFile, buffer, count);
+  return got == static_cast<UINT>(HFILE_ERROR) ? -1 : static_cast<LONG>(got);
+}
+
+// Format notes: in a spanned set an entry's data may run from one volume on
+// to the next, so a short read there means "next disk", not damage; the
+// bytes already read are kept and the rest comes from the new volume.
 UINT RefillInput() {
-  // Entry data is read from the archive by the extraction engine; until an
-  // entry is being extracted there is nothing more to read.
-  Sfx.InputAvailable = 0;
-  return 0;
+  LONG& remaining = Sfx.LocalHeader.CompressedSize;
+  if (remaining <= 0) {
+    Sfx.InputAvailable = 0;
+    return 0;
+  }
+  UINT wanted = remaining < static_cast<LONG>(kIoChunkSize) ? static_cast<UINT>(remaining) : kIoChunkSize;
+  LONG got = ReadVolume(Sfx.InputBuffer, wanted);
+  if (!Sfx.SpannedSet || got < 0) {
+    if (got != static_cast<LONG>(wanted)) ReadError(2);  // the entry's data is cut short
+  } else if (got < static_cast<LONG>(wanted)) {
+    RequestDisk(static_cast<WORD>(Sfx.CurrentDisk + 1), Sfx.ExeOnFirstDisk != 0);
+    if (got == 0) {
+      got = ReadVolume(Sfx.InputBuffer, wanted);
+      if (got < 0) ReadError(2);  // the next volume cannot be read
+    }
+  }
+  remaining -= got;
+  Sfx.InputCursor = Sfx.InputBuffer;
+  if (Sfx.EntryEncrypted) DecryptBuffer(Sfx.InputBuffer, static_cast<UINT>(got));
+  if (got == 0) {
+    Sfx.InputAvailable = 0;
+    return 0;
+  }
+  Sfx.InputAvailable = got - 1;  // the caller takes the first byte at once
+  return static_cast<UINT>(got);
+}
+
+void ReadExact(UINT count, LPSTR buffer) {
+  if (_lread(Sfx.ArchiveFile, buffer, count) != count) ReadError(1);  // the name is cut short
+  buffer[count] = '\0';
+}
+
+// Bytes from the current position of the volume to its end, with the
+// position left at its end; -1 when the end cannot be found.
+static LONG SeekToVolumeEnd(LONG* current_ret) {
+  *current_ret = _llseek(Sfx.ArchiveFile, 0, FILE_CURRENT);
+  LONG end = _llseek(Sfx.ArchiveFile, 0, FILE_END);
+  if (*current_ret == HFILE_ERROR || end == HFILE_ERROR) return -1;
+  return end - *current_ret;
+}
+
+// Skips at most `remaining` bytes of the current volume; the bytes skipped,
+// or -1 when the volume's end cannot be found.
+static LONG SkipOnVolume(LONG remaining) {
+  LONG current;
+  LONG available = SeekToVolumeEnd(&current);
+  if (available < 0) return -1;
+  if (available > remaining) {
+    _llseek(Sfx.ArchiveFile, current + remaining, FILE_BEGIN);
+    return remaining;
+  }
+  return available;
+}
+
+UINT SkipEntryData() {
+  LONG& remaining = Sfx.LocalHeader.CompressedSize;
+  if (remaining <= 0) return 0;
+  LONG skipped = SkipOnVolume(remaining);
+  if (Sfx.SpannedSet && skipped >= 0 && skipped != remaining) {
+    RequestDisk(static_cast<WORD>(Sfx.CurrentDisk + 1), Sfx.ExeOnFirstDisk != 0);
+    if (skipped == 0) {  // nothing of the entry was left on the finished volume
+      skipped = SkipOnVolume(remaining);
+      if (skipped < 0) ReadError(2);  // the new volume's end cannot be found
+    }
+  } else if (skipped != remaining) {
+    ReadError(2);  // the entry's data is shorter than its size
+  }
+  remaining -= skipped;
+  return static_cast<UINT>(skipped);
 }
 
 int NextInputByte(WORD* out) {

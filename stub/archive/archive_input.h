@@ -30,3 +30,12 @@ UINT RefillInput();
 // users point InputCursor at their bytes and set InputAvailable to their
 // count; those bytes are handed out first.
 int NextInputByte(WORD* out);
+
+// Reads exactly `count` bytes into buffer, bypassing InputBuffer, and ends
+// them with a NUL (buffer holds count + 1 bytes); ReadError(1) when short.
+void ReadExact(UINT count, LPSTR buffer);
+
+// Skips the current entry's data on the current volume (asking for the
+// next disk of a spanned set when it runs on); the bytes skipped by this
+// call, 0 when nothing is left. Callers repeat it until it returns 0.
+UINT SkipEntryData();

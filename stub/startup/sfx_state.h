@@ -5,6 +5,7 @@
 // nothing is allocated per entry or per block.
 #pragma once
 
+#include "archive/zip_records.h"
 #include "platform/platform.h"
 
 #include <cstdint>
@@ -87,17 +88,29 @@ struct SfxState {
   BYTE* MemoryLimit;           // end of the memory-mode target
 
   // archive/ (the record walker)
+  LocalFileHeader LocalHeader;      // the current entry's local header
   CHAR EntryName[kPathBufferSize];  // the entry's stored name, then its output path
   CHAR EntryPath[kPathBufferSize];  // the name messages use for the entry
+  DWORD EntryHasDescriptor;
+
+  // archive/ (decryption)
+  LPSTR Password;              // the password last entered, or null; never empty
+  uint32_t Key0, Key1, Key2;
 
   // output/
   HFILE OutputFile;            // 0 when none is open
   BYTE* OutputBlock;           // 2,068 bytes, local heap
   BYTE* BlockCursor;           // where the next output byte goes
   UINT BlockFill;              // bytes in the current 2,048-byte block
+  CHAR KnownFolders[kPathBufferSize];  // folders of the last entry, known to exist in this run
 
   // ui/
   HWND MainWindow;             // owner of every message box once the dialog exists
+  DWORD ExtractionActive;
+  DWORD MeterShown;
+  DWORD BytesWritten;          // bytes flushed in full blocks during the run
+  DWORD LastMeterUpdate;       // BytesWritten when the meter last moved
+  DWORD FilesUnzipped;
 
   // util/
   uint32_t RunningCrc;

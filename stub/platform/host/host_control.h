@@ -49,5 +49,20 @@ int HostMainDialogRuns();
 // Called while the main dialog "runs", to look at the state it would see.
 void HostSetMainDialogHandler(std::function<void()> handler);
 
+// Drive type reported for drive letter `drive` (others: DRIVE_NO_ROOT_DIR).
+void HostSetDriveType(char drive, UINT type);
+
+// Answers of the extraction's message pump, in order (then false): true
+// stands for a user who confirmed the abort.
+void HostQueuePumpAnswers(const std::vector<bool>& answers);
+
+// Dry run: output files go nowhere and folders are not made, so that an
+// archive can be tested without writing anything.
+void HostSetDryRun(bool dryRun);
+
+// The meter positions sent and the status-line texts set, in order.
+const std::vector<UINT>& HostMeterPositions();
+const std::vector<std::string>& HostStatusLines();
+
 // Labels the MB_* button and icon groups for readable test failures.
 std::string HostDescribeBox(const HostMessageBox& box);

@@ -8,6 +8,9 @@
 #include "platform/platform.h"
 #include "container/sfx_config.h"
 #include "container/sfx_image.h"
+#include "startup/sfx_state.h"
+#include "ui/extraction_ui.h"
+#include "util/path_text.h"
 
 #include <cctype>
 #include <cstdio>
@@ -17,6 +20,8 @@
 #include <iconv.h>
 #include <map>
 #include <strings.h>
+#include <sys/stat.h>
+#include <ctime>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,6 +42,12 @@ struct HostSettings {
   std::vector<HostMessageBox> boxes;
   int dialogRuns = 0;
   std::function<void()> dialogHandler;
+  std::map<char, UINT> driveTypes;
+  std::vector<bool> pumpAnswers;
+  size_t nextPumpAnswer = 0;
+  bool dryRun = false;
+  std::vector<UINT> meterPositions;
+  std::vector<std::string> statusLines;
 };
 
 HostSettings& Settings() {
@@ -94,6 +105,15 @@ const std::vector<HostMessageBox>& HostMessageBoxes() { return Settings().boxes;
 int HostMainDialogRuns() { return Settings().dialogRuns; }
 void HostSetMainDialogHandler(std::function<void()> handler) { Settings().dialogHandler = std::move(handler); }
 
+void HostSetDriveType(char drive, UINT type) { Settings().driveTypes[static_cast<char>(toupper(drive))] = type; }
+void HostQueuePumpAnswers(const std::vector<bool>& answers) {
+  Settings().pumpAnswers = answers;
+  Settings().nextPumpAnswer = 0;
+}
+void HostSetDryRun(bool dryRun) { Settings().dryRun = dryRun; }
+const std::vector<UINT>& HostMeterPositions() { return Settings().meterPositions; }
+const std::vector<std::string>& HostStatusLines() { return Settings().statusLines; }
+
 std::string HostDescribeBox(const HostMessageBox& box) {
   static const char* const buttons[] = {"ok", "okcancel", "abortretryignore", "yesnocancel", "yesno",
                                         "retrycancel"};
@@ -134,6 +154,19 @@ INT_PTR PlatformRunMainDialog(HINSTANCE, LPCDLGTEMPLATEA) {
 
 void PlatformRegisterMeterClass(HINSTANCE) {}
 
+// ---- the extraction's user interface -------------------------------------------
+
+bool PumpMessages() {
+  HostSettings& s = Settings();
+  return s.nextPumpAnswer < s.pumpAnswers.size() && s.pumpAnswers[s.nextPumpAnswer++];
+}
+
+void ShowUnzippingStatus() {
+  char text[300];
+  wsprintfA(text, "Unzipping %s", FileNamePart(Sfx.EntryPath));
+  Settings().statusLines.push_back(text);
+}
+
 // ---- files -------------------------------------------------------------------
 
 HFILE _lopen(LPCSTR path, int mode) {
@@ -149,7 +182,8 @@ HFILE _lopen(LPCSTR path, int mode) {
 }
 
 HFILE _lcreat(LPCSTR path, int) {
-  int fd = open(PosixPath(path).c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+  std::string target = Settings().dryRun ? "/dev/null" : PosixPath(path);
+  int fd = open(target.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
   return fd < 0 ? HFILE_ERROR : fd;
 }
 
@@ -196,6 +230,80 @@ HANDLE FindFirstFileA(LPCSTR path, LPWIN32_FIND_DATAA data) {
 }
 
 BOOL FindClose(HANDLE) { return TRUE; }
+
+BOOL CreateDirectoryA(LPCSTR path, void*) {
+  if (Settings().dryRun) return TRUE;
+  return mkdir(PosixPath(path).c_str(), 0755) == 0;
+}
+
+UINT GetDriveTypeA(LPCSTR root) {
+  auto found = Settings().driveTypes.find(static_cast<char>(toupper(root[0])));
+  return found == Settings().driveTypes.end() ? DRIVE_NO_ROOT_DIR : found->second;
+}
+
+// ---- file times ------------------------------------------------------------------
+
+namespace {
+constexpr int64_t kFileTimeUnitsPerSecond = 10000000;
+constexpr int64_t kSecondsFrom1601To1970 = 11644473600LL;
+
+bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+int DaysInMonth(int year, int month) {
+  static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return month == 2 && IsLeapYear(year) ? 29 : days[month - 1];
+}
+
+// Days from 1 January 1970 to the given date (proleptic Gregorian).
+int64_t DaysSince1970(int year, int month, int day) {
+  int64_t y = year - (month <= 2);
+  int64_t era = (y >= 0 ? y : y - 399) / 400;
+  int64_t yearOfEra = y - era * 400;
+  int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return era * 146097 + dayOfEra - 719468;
+}
+
+void SecondsToFileTime(int64_t unixSeconds, FILETIME* out) {
+  uint64_t units = static_cast<uint64_t>((unixSeconds + kSecondsFrom1601To1970) * kFileTimeUnitsPerSecond);
+  out->dwLowDateTime = static_cast<DWORD>(units);
+  out->dwHighDateTime = static_cast<DWORD>(units >> 32);
+}
+
+int64_t FileTimeToSeconds(const FILETIME* in) {
+  uint64_t units = (static_cast<uint64_t>(in->dwHighDateTime) << 32) | in->dwLowDateTime;
+  return static_cast<int64_t>(units / kFileTimeUnitsPerSecond) - kSecondsFrom1601To1970;
+}
+}  // namespace
+
+// DOS date: day in bits 0-4, month 5-8, years since 1980 9-15; DOS time:
+// seconds / 2 in bits 0-4, minutes 5-10, hours 11-15. Fails for fields out
+// of range and for days the month does not have.
+BOOL DosDateTimeToFileTime(WORD date, WORD time, FILETIME* fileTime) {
+  int day = date & 0x1F, month = (date >> 5) & 0xF, year = 1980 + (date >> 9);
+  int seconds = (time & 0x1F) * 2, minutes = (time >> 5) & 0x3F, hours = time >> 11;
+  if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) || hours > 23 || minutes > 59 ||
+      seconds > 59)
+    return FALSE;
+  SecondsToFileTime(DaysSince1970(year, month, day) * 86400 + hours * 3600 + minutes * 60 + seconds, fileTime);
+  return TRUE;
+}
+
+// As on Windows, the current offset from UTC applies, whatever the date.
+BOOL LocalFileTimeToFileTime(const FILETIME* local, FILETIME* utc) {
+  time_t now = time(nullptr);
+  struct tm parts;
+  localtime_r(&now, &parts);
+  SecondsToFileTime(FileTimeToSeconds(local) - parts.tm_gmtoff, utc);
+  return TRUE;
+}
+
+BOOL SetFileTime(HANDLE file, const FILETIME*, const FILETIME* accessed, const FILETIME* written) {
+  struct timespec times[2] = {{0, UTIME_OMIT}, {0, UTIME_OMIT}};
+  if (accessed) times[0] = {static_cast<time_t>(FileTimeToSeconds(accessed)), 0};
+  if (written) times[1] = {static_cast<time_t>(FileTimeToSeconds(written)), 0};
+  return futimens(static_cast<int>(reinterpret_cast<intptr_t>(file)), times) == 0;
+}
 
 BOOL SetCurrentDirectoryA(LPCSTR path) { return chdir(PosixPath(path).c_str()) == 0; }
 
@@ -379,3 +487,14 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR title, UINT type) {
 HCURSOR LoadCursorA(HINSTANCE, LPCSTR name) { return reinterpret_cast<HCURSOR>(const_cast<LPSTR>(name)); }
 HCURSOR SetCursor(HCURSOR cursor) { return cursor; }
 BOOL EndDialog(HWND, INT_PTR) { return TRUE; }
+HWND GetDlgItem(HWND dialog, int id) { return dialog ? reinterpret_cast<HWND>(static_cast<intptr_t>(id)) : nullptr; }
+LRESULT SendDlgItemMessageA(HWND, int id, UINT message, WPARAM wParam, LPARAM) {
+  if (id == 201 && message == 0x402) Settings().meterPositions.push_back(static_cast<UINT>(wParam & 0xFFFF));
+  return 0;
+}
+BOOL SetDlgItemTextA(HWND, int id, LPCSTR text) {
+  if (id == 109) Settings().statusLines.push_back(text);
+  return TRUE;
+}
+BOOL InvalidateRect(HWND, const void*, BOOL) { return TRUE; }
+BOOL UpdateWindow(HWND) { return TRUE; }

@@ -83,6 +83,19 @@ typedef WIN32_FIND_DATAA* LPWIN32_FIND_DATAA;
 HANDLE FindFirstFileA(LPCSTR path, LPWIN32_FIND_DATAA data);
 BOOL FindClose(HANDLE search);
 BOOL SetCurrentDirectoryA(LPCSTR path);
+BOOL CreateDirectoryA(LPCSTR path, void* security);
+
+// Drives.
+#define DRIVE_UNKNOWN 0
+#define DRIVE_NO_ROOT_DIR 1
+#define DRIVE_REMOVABLE 2
+#define DRIVE_FIXED 3
+UINT GetDriveTypeA(LPCSTR root);
+
+// File times: 100-nanosecond intervals since 1 January 1601.
+BOOL DosDateTimeToFileTime(WORD date, WORD time, FILETIME* fileTime);
+BOOL LocalFileTimeToFileTime(const FILETIME* local, FILETIME* utc);
+BOOL SetFileTime(HANDLE file, const FILETIME* created, const FILETIME* accessed, const FILETIME* written);
 DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer);
 
 // Volumes.
@@ -156,6 +169,11 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR title, UINT type);
 HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name);
 HCURSOR SetCursor(HCURSOR cursor);
 BOOL EndDialog(HWND dialog, INT_PTR result);
+HWND GetDlgItem(HWND dialog, int id);
+LRESULT SendDlgItemMessageA(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam);
+BOOL SetDlgItemTextA(HWND dialog, int id, LPCSTR text);
+BOOL InvalidateRect(HWND window, const void* rect, BOOL erase);
+BOOL UpdateWindow(HWND window);
 
 #define LOBYTE(w) (static_cast<BYTE>(static_cast<DWORD_PTR_HOST>(w) & 0xFF))
 typedef uintptr_t DWORD_PTR_HOST;

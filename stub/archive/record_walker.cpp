@@ -1,0 +1,134 @@
+// The ZIP record walker (see record_walker.h).
+//
+// Format notes: everything the walk needs about an entry comes from its
+// local header; the central directory is skipped unread. An entry written
+// with a data descriptor (flag bit 3) is followed by 16 descriptor bytes
+// (signature, CRC-32, sizes) that are skipped, and its local header must
+// carry the real CRC and sizes (the builder fills them in). In a spanned
+// set a record never straddles two volumes: a short read of a signature or
+// a header means the record starts on the next disk, and it is read again
+// from there whole.
+//
+// Trust: every record comes from the archive. Name lengths are checked
+// against the 200-byte limit before the name is read, and the name against
+// IsSafeEntryName before anything is made for it.
+#include "archive/record_walker.h"
+
+#include "archive/archive_input.h"
+#include "archive/decryption.h"
+#include "archive/entry_extraction.h"
+#include "container/message_table.h"
+#include "output/output_paths.h"
+#include "output/output_writer.h"
+#include "startup/recovery.h"
+#include "startup/sfx_state.h"
+#include "util/path_text.h"
+
+static void NextDisk() { RequestDisk(static_cast<WORD>(Sfx.CurrentDisk + 1), Sfx.ExeOnFirstDisk != 0); }
+
+// Reads a fixed-size record part; in a spanned set a short read asks for
+// the next disk and reads it all again there.
+static void ReadRecordPart(void* buffer, UINT size, int errorUnspanned, int errorSpanned) {
+  if (_lread(Sfx.ArchiveFile, buffer, size) == size) return;
+  if (!Sfx.SpannedSet) ReadError(errorUnspanned);  // the archive ends inside a record
+  NextDisk();
+  if (_lread(Sfx.ArchiveFile, buffer, size) != size) ReadError(errorSpanned);
+}
+
+static void SeekForward(LONG bytes) { _llseek(Sfx.ArchiveFile, bytes, FILE_CURRENT); }
+
+[[noreturn]] static void InvalidHeader() { FatalError(MsgText(MsgInvalidHeader)); }
+
+[[noreturn]] static void NameTooLong() { FatalError(MsgText(MsgNameTooLong)); }
+
+static bool SignatureIs(const BYTE* read, const CHAR* signature) { return !BytesDiffer(read, signature, kSignatureSize); }
+
+void WalkArchive() {
+  for (;;) {
+    BYTE signature[kSignatureSize];
+    ReadRecordPart(signature, kSignatureSize, 9, 8);
+    if (SignatureIs(signature, Sfx.LocalHeaderSig)) {
+      ProcessLocalEntry();
+    } else if (SignatureIs(signature, Sfx.SpanningSig)) {
+      if (!Sfx.SpannedSet) InvalidHeader();  // a spanning mark in a single archive
+    } else if (SignatureIs(signature, Sfx.CentralHeaderSig)) {
+      if (Sfx.SpannedSet) return;  // the central directory of a set lies on its last disk
+      SkipCentralHeader();
+    } else if (SignatureIs(signature, Sfx.EndOfCentralSig) || SignatureIs(signature, Sfx.DigitalSignatureSig)) {
+      ReadEndRecord();
+      return;
+    } else if (!SignatureIs(signature, Sfx.SpanMarkerSig) && !Sfx.SpannedSet) {
+      InvalidHeader();  // not a record this walk knows
+    }
+  }
+}
+
+// Reports an unsafe name before anything is made for it.
+static void RefuseUnsafeName() {
+  if (IsSafeEntryName(Sfx.EntryName)) return;
+  wsprintfA(Sfx.MessageBuffer, MsgText(MsgUnsafeName), Sfx.EntryName);
+  FatalError(Sfx.MessageBuffer);  // the name leads outside the destination folder
+}
+
+static void SkipUnextractedData() {
+  if (Sfx.SpannedSet) {
+    while (SkipEntryData()) {
+    }
+  } else {
+    SeekForward(Sfx.LocalHeader.CompressedSize);
+  }
+}
+
+static void ProcessFolderEntry() {
+  lstrcpyA(Sfx.EntryPath, Sfx.EntryName);
+  CreateEntryFolders();
+  const LocalFileHeader& header = Sfx.LocalHeader;
+  if (header.UncompressedSize == 0 && header.CompressedSize != 0) SeekForward(header.CompressedSize);
+}
+
+static void ProcessFileEntry() {
+  lstrcpyA(Sfx.EntryPath, Sfx.EntryName);
+  BuildEntryPath();
+  CreateEntryFolders();
+  if (!ConfirmOverwrite()) {
+    SkipUnextractedData();
+    return;
+  }
+  if (Sfx.EntryEncrypted && !CheckPassword())
+    FatalError(MsgText(Sfx.Password ? MsgWrongPassword : MsgNoPassword));  // the entry cannot be opened
+  ExtractEntry();
+}
+
+void ProcessLocalEntry() {
+  LocalFileHeader& header = Sfx.LocalHeader;
+  ReadRecordPart(&header, sizeof header, 4, 3);
+  Sfx.EntryEncrypted = (header.Flags & kFlagEncrypted) ? 1 : 0;
+  Sfx.EntryHasDescriptor = (header.Flags & kFlagDataDescriptor) ? 1 : 0;
+  if (header.NameLength > kMaxEntryNameLength) NameTooLong();
+  ReadExact(header.NameLength, Sfx.EntryName);
+  SeekForward(header.ExtraLength);
+  RefuseUnsafeName();
+  LPSTR last = LastChar(Sfx.EntryName);
+  if (last && IsPathSeparator(static_cast<BYTE>(*last)) && !IsMultiByteChar(last))
+    ProcessFolderEntry();
+  else
+    ProcessFileEntry();
+  if (Sfx.EntryHasDescriptor) SeekForward(kDataDescriptorSize);
+}
+
+void SkipCentralHeader() {
+  BYTE fixed[kCentralHeaderFixedSize];
+  if (_lread(Sfx.ArchiveFile, fixed, sizeof fixed) != sizeof fixed) ReadError(6);  // cut inside the directory
+  UINT nameLength = fixed[kCentralNameLengthAt] | fixed[kCentralNameLengthAt + 1] << 8;
+  UINT extraLength = fixed[kCentralExtraLengthAt] | fixed[kCentralExtraLengthAt + 1] << 8;
+  UINT commentLength = fixed[kCentralCommentLengthAt] | fixed[kCentralCommentLengthAt + 1] << 8;
+  if (nameLength > kMaxEntryNameLength) NameTooLong();
+  ReadExact(nameLength, Sfx.EntryName);
+  SeekForward(static_cast<LONG>(extraLength + commentLength));
+}
+
+void ReadEndRecord() {
+  BYTE fixed[kEndRecordFixedSize];
+  if (_lread(Sfx.ArchiveFile, fixed, sizeof fixed) != sizeof fixed) ReadError(7);  // cut inside the end record
+  SeekForward(fixed[kEndCommentLengthAt] | fixed[kEndCommentLengthAt + 1] << 8);
+}

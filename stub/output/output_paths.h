@@ -1,0 +1,29 @@
+// Destination paths and folders: entry names become paths under the
+// destination folder, and every folder on the way is created.
+#pragma once
+
+#include "platform/platform.h"
+
+// False when the entry name could lead outside the destination folder: a
+// ".." component, a ':' anywhere (a drive prefix, or an alternate data
+// stream on Windows), a name that is absolute even after its one leading
+// separator is dropped, or a component that names a device (CON, PRN, AUX,
+// NUL, COM1-9, LPT1-9, with or without an extension).
+bool IsSafeEntryName(LPCSTR name);
+
+// Joins TargetFolder and EntryName into EntryName (separators become '\\').
+int BuildEntryPath();
+
+// Creates the folders of EntryName (for a folder entry, of TargetFolder
+// joined with it), each that does not exist yet.
+int CreateEntryFolders();
+
+// Whether the drive named by the first character of path exists.
+bool IsValidDrive(LPCSTR path);
+
+// 0 when a file or folder `path` exists, 1 when none does; *isFolder (when
+// given) becomes FILE_ATTRIBUTE_DIRECTORY for a folder.
+int PathExists(LPCSTR path, DWORD* isFolder = nullptr);
+
+// 0 when the folder was created, 1 otherwise.
+int MakeFolder(LPCSTR path);
