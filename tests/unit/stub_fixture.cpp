@@ -46,9 +46,12 @@ SyntheticLayout MakeSyntheticSfx(const SyntheticSfx& options) {
   layout.configBlockOffset = static_cast<uint32_t>(b.size());
   for (const std::string& text : options.texts) b.insert(b.end(), text.c_str(), text.c_str() + text.size() + 1);
   layout.archiveOffset = static_cast<uint32_t>(b.size());
-  layout.endRecordOffset = layout.archiveOffset;
-  const uint8_t endRecord[22] = {'P', 'K', 5, 6};
-  b.insert(b.end(), endRecord, endRecord + sizeof endRecord);
+  std::vector<uint8_t> archive = options.archive;
+  if (archive.empty()) archive = {'P', 'K', 5, 6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  size_t end = archive.size() - 4;
+  while (end > 0 && memcmp(&archive[end], "PK\5\6", 4) != 0) end--;
+  layout.endRecordOffset = layout.archiveOffset + static_cast<uint32_t>(end);
+  b.insert(b.end(), archive.begin(), archive.end());
 
   auto field = [&](unsigned offset) { return kSyntheticRecordOffset + offset; };
   PutU32(b, field(SfxConfigOffset::ArchiveOffset), layout.archiveOffset);

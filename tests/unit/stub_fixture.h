@@ -11,7 +11,7 @@
 
 // A made-up self-extractor: a DOS header, a PE32 image header whose entry
 // point is kSyntheticEntryPoint, some "code", the configuration record, the
-// ConfigBlock and an empty ZIP archive (its end record only).
+// ConfigBlock and a ZIP archive (by default an empty one: its end record).
 struct SyntheticSfx {
   uint32_t flags = SfxFlag::CrcAfterHeaders;
   bool withStubCrc = true;
@@ -19,6 +19,7 @@ struct SyntheticSfx {
   bool withConfigBlock = true;
   bool withEndRecordCheck = true;
   std::string texts[5] = {"C:\\out", "credit", "", "", "builder options"};
+  std::vector<uint8_t> archive;  // the ZIP archive appended; empty: an end record only
 };
 
 constexpr uint32_t kSyntheticEntryPoint = 0x1234;

@@ -1,0 +1,243 @@
+// The extraction engine end to end on the host: self-extractors holding
+// archives written at test time by zip, 7z and Python's zipfile, extracted
+// by a run started as the main dialog's Unzip button starts it.
+#include "archive/entry_extraction.h"
+#include "container/sfx_config.h"
+#include "output/output_paths.h"
+#include "platform/host/host_control.h"
+#include "startup/sfx_state.h"
+#include "startup/start_sequence.h"
+#include "stub_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+int Shell(const std::string& command) { return system((command + " >/dev/null 2>&1").c_str()); }
+
+// Runs a Python snippet that writes a ZIP archive to argv[1] with zipfile.
+std::vector<uint8_t> PythonZip(const std::string& folder, const std::string& body) {
+  std::string script = folder + "/make.py", out = folder + "/py.zip";
+  std::ofstream(script) << "import sys, zipfile\nz = zipfile.ZipFile(sys.argv[1], 'w')\n" << body << "\nz.close()\n";
+  EXPECT_EQ(Shell("python3 " + script + " " + out), 0) << body;
+  return ReadFile(out);
+}
+
+struct RunOutcome {
+  UINT exitCode = 0;
+  int runCode = -1;  // RunExtraction's result; -1 when no run started
+  DWORD filesUnzipped = 0;
+};
+
+class Extraction : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetStubAndHost();
+    folder_ = MakeTempFolder();
+    target_ = folder_ + "/out";
+  }
+
+  // Builds a self-extractor around `zip`, starts it and presses Unzip once.
+  RunOutcome Extract(const std::vector<uint8_t>& zip, uint32_t flags = 0, const char* password = nullptr) {
+    SyntheticSfx options;
+    options.archive = zip;
+    options.flags |= flags;
+    options.texts[0] = target_;
+    std::string path = folder_ + "/setup.exe";
+    WriteFile(path, MakeSyntheticSfx(options).bytes);
+    HostSetModulePath(path);
+    RunOutcome outcome;
+    HostSetMainDialogHandler([&] {
+      if (password) {
+        static char kept[256];
+        snprintf(kept, sizeof kept, "%s", password);
+        Sfx.Password = kept;
+      }
+      outcome.runCode = RunExtraction();
+      outcome.filesUnzipped = Sfx.FilesUnzipped;
+    });
+    std::string tail;
+    outcome.exitCode = StartSelfExtractor(nullptr, tail.data());
+    return outcome;
+  }
+
+  std::vector<std::string> BoxTexts() const {
+    std::vector<std::string> texts;
+    for (const HostMessageBox& box : HostMessageBoxes()) texts.push_back(box.text);
+    return texts;
+  }
+
+  std::string folder_, target_;
+};
+
+// A small tree of sources: nested folders, an empty file, text and binary.
+void MakeTree(const std::string& root) {
+  fs::create_directories(root + "/docs/deep");
+  fs::create_directories(root + "/empty-folder");
+  WriteFile(root + "/readme.txt", std::vector<uint8_t>(5000, 'r'));
+  WriteFile(root + "/empty.dat", {});
+  std::vector<uint8_t> noise(70000);
+  for (size_t i = 0; i < noise.size(); i++) noise[i] = static_cast<uint8_t>((i * 2654435761u) >> 13);
+  WriteFile(root + "/docs/noise.bin", noise);
+  WriteFile(root + "/docs/deep/exact.bin", std::vector<uint8_t>(2048, 'e'));
+  WriteFile(root + "/docs/deep/one-more.bin", std::vector<uint8_t>(2049, 'o'));
+}
+
+// Every file under `source` is under `target` with the same bytes and, to
+// the 2-second resolution of DOS times, the same modification time.
+void ExpectSameTree(const std::string& source, const std::string& target) {
+  for (const auto& entry : fs::recursive_directory_iterator(source)) {
+    fs::path relative = fs::relative(entry.path(), source);
+    fs::path copy = fs::path(target) / relative;
+    ASSERT_TRUE(fs::exists(copy)) << relative;
+    if (entry.is_directory()) continue;
+    EXPECT_TRUE(ReadFile(entry.path()) == ReadFile(copy)) << relative << " differs";
+    struct stat a, b;
+    stat(entry.path().c_str(), &a);
+    stat(copy.c_str(), &b);
+    EXPECT_LE(std::llabs(static_cast<long long>(a.st_mtime) - b.st_mtime), 2) << relative << " dated wrongly";
+  }
+}
+
+TEST_F(Extraction, ArchivesOfPeerToolsExtractWhole) {
+  std::string source = folder_ + "/src";
+  MakeTree(source);
+  const std::pair<const char*, std::string> makers[] = {
+      {"zip stored", "cd " + source + " && zip -q -r -0 ../a.zip ."},
+      {"zip -1", "cd " + source + " && zip -q -r -1 ../a.zip ."},
+      {"zip -9", "cd " + source + " && zip -q -r -9 ../a.zip ."},
+      {"7z deflate", "cd " + source + " && 7z a -tzip -mm=Deflate ../a.zip ."},
+  };
+  for (const auto& [name, command] : makers) {
+    SCOPED_TRACE(name);
+    ResetStubAndHost();
+    fs::remove_all(target_);
+    fs::remove(folder_ + "/a.zip");
+    ASSERT_EQ(Shell(command), 0) << command;
+    RunOutcome outcome = Extract(ReadFile(folder_ + "/a.zip"));
+    EXPECT_EQ(outcome.runCode, 0) << ::testing::PrintToString(BoxTexts());
+    EXPECT_EQ(outcome.filesUnzipped, 5u);
+    ExpectSameTree(source, target_);
+  }
+}
+
+TEST_F(Extraction, EncryptedArchivesNeedTheirPassword) {
+  std::string source = folder_ + "/src";
+  MakeTree(source);
+  const std::pair<const char*, std::string> makers[] = {
+      {"zip -P", "cd " + source + " && zip -q -r -P s3cret ../e.zip ."},
+      {"zip -P stored", "cd " + source + " && zip -q -r -0 -P s3cret ../e.zip ."},
+      {"7z ZipCrypto", "cd " + source + " && 7z a -tzip -mem=ZipCrypto -ps3cret ../e.zip ."},
+  };
+  struct Attempt {
+    const char* password;
+    int runCode;
+    const char* message;
+  };
+  const Attempt attempts[] = {
+      {"s3cret", 0, nullptr},
+      {"wrong", 2, "Incorrect password specified"},
+      {nullptr, 2, "No password specified"},
+  };
+  for (const auto& [name, command] : makers) {
+    fs::remove(folder_ + "/e.zip");
+    ASSERT_EQ(Shell(command), 0) << command;
+    std::vector<uint8_t> zip = ReadFile(folder_ + "/e.zip");
+    for (const Attempt& attempt : attempts) {
+      SCOPED_TRACE(std::string(name) + " with " + (attempt.password ? attempt.password : "no password"));
+      ResetStubAndHost();
+      fs::remove_all(target_);
+      RunOutcome outcome = Extract(zip, SfxFlag::HasPassword, attempt.password);
+      EXPECT_EQ(outcome.runCode, attempt.runCode);
+      if (attempt.message) {
+        ASSERT_EQ(BoxTexts(), std::vector<std::string>{attempt.message});
+        EXPECT_EQ(HostMessageBoxes()[0].type, static_cast<UINT>(MB_OK | MB_ICONERROR));
+      } else {
+        ExpectSameTree(source, target_);
+      }
+    }
+  }
+}
+
+TEST_F(Extraction, OverwriteQuestionAnswers) {
+  std::vector<uint8_t> zip = PythonZip(folder_, "z.writestr('a.txt', 'new a')\nz.writestr('b.txt', 'new b')");
+  struct Case {
+    int answer;
+    int runCode;
+    const char* contentAfter;
+  };
+  const Case cases[] = {{IDYES, 0, "new a"}, {IDNO, 0, "old"}, {IDCANCEL, 1, "old"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.answer);
+    ResetStubAndHost();
+    fs::remove_all(target_);
+    fs::create_directories(target_);
+    WriteFile(target_ + "/a.txt", {'o', 'l', 'd'});
+    HostQueueAnswers({c.answer});
+    RunOutcome outcome = Extract(zip);
+    EXPECT_EQ(outcome.runCode, c.runCode);
+    ASSERT_EQ(HostMessageBoxes().size(), 1u);
+    std::string shown = target_ + "\\a.txt";  // the output path, with '\\' separators
+    std::replace(shown.begin(), shown.end(), '/', '\\');
+    EXPECT_EQ(HostMessageBoxes()[0].text, "File " + shown + " already exists.  Overwrite file?");
+    EXPECT_EQ(HostMessageBoxes()[0].type, static_cast<UINT>(MB_YESNOCANCEL));
+    std::vector<uint8_t> after = ReadFile(target_ + "/a.txt");
+    EXPECT_EQ(std::string(after.begin(), after.end()), c.contentAfter);
+    EXPECT_EQ(fs::exists(target_ + "/b.txt"), c.runCode == 0);
+  }
+  ResetStubAndHost();
+  EXPECT_EQ(Extract(zip, SfxFlag::OverwriteDefault).runCode, 0);  // no question asked
+  EXPECT_TRUE(HostMessageBoxes().empty());
+}
+
+TEST_F(Extraction, UnsafeNamesAreRefusedBeforeAnythingIsWritten) {
+  const char* names[] = {"../evil", "C:x", "a/../../b", "x:stream", "CON", "sub/nul.txt", "com1", "Lpt9.log",
+                         "//server/share", "..\\\\evil"};
+  for (const char* name : names) {
+    SCOPED_TRACE(name);
+    ResetStubAndHost();
+    fs::remove_all(folder_ + "/zone");
+    target_ = folder_ + "/zone/out";
+    std::vector<uint8_t> zip = PythonZip(folder_, std::string("z.writestr('ok.txt', 'fine')\nz.writestr(") +
+                                                      "'" + name + "', 'evil')");
+    RunOutcome outcome = Extract(zip);
+    EXPECT_EQ(outcome.runCode, 2);
+    ASSERT_EQ(HostMessageBoxes().size(), 1u);
+    EXPECT_NE(HostMessageBoxes()[0].text.find("Zip file contains an unsafe file name: "), std::string::npos);
+    EXPECT_NE(HostMessageBoxes()[0].text.find(" - unzip operation cancelled."), std::string::npos);
+    // Only the entry before the unsafe one exists, and nothing outside the destination.
+    size_t made = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(folder_ + "/zone")) {
+      (void)entry;
+      made++;
+    }
+    EXPECT_EQ(made, 2u);  // out and out/ok.txt
+  }
+}
+
+TEST(EntryNames, SafeAndUnsafe) {
+  const std::pair<const char*, bool> cases[] = {
+      {"a/b/c.txt", true},  {"/x.txt", true},   {"dir/..file/x..y/.../a.b", true},
+      {"console.txt", true}, {"COM0", true},    {"LPT10", true},
+      {"auxiliary/x", true}, {"docs/", true},   {"..", false},
+      {"a/..", false},       {"../x", false},   {"a\\..\\b", false},
+      {"C:x", false},        {"x:y", false},    {"//unc/share", false},
+      {"\\\\unc", false}, {"CON", false},   {"con.txt", false},
+      {"dir/Aux.c", false},  {"COM1", false},   {"lpt9.log", false},
+      {"PRN/x", false},      {"nul", false},
+  };
+  for (const auto& [name, safe] : cases) EXPECT_EQ(IsSafeEntryName(name), safe) << name;
+}
+
+}  // namespace
