@@ -49,8 +49,10 @@ class Extraction : public ::testing::Test {
   }
 
   // Builds a self-extractor around `zip`, starts it and presses Unzip once.
-  RunOutcome Extract(const std::vector<uint8_t>& zip, uint32_t flags = 0, const char* password = nullptr) {
+  RunOutcome Extract(const std::vector<uint8_t>& zip, uint32_t flags = 0, const char* password = nullptr,
+                     bool checkEndRecord = true) {
     SyntheticSfx options;
+    options.withEndRecordCheck = checkEndRecord;
     options.archive = zip;
     options.flags |= flags;
     options.texts[0] = target_;
@@ -224,6 +226,113 @@ TEST_F(Extraction, UnsafeNamesAreRefusedBeforeAnythingIsWritten) {
     }
     EXPECT_EQ(made, 2u);  // out and out/ok.txt
   }
+}
+
+// Two stored entries written by zipfile, laid out as
+//   0     local header "a.txt" (30 + 5), data 'A' x 5000 at 35
+//   5035  local header "b.txt", data 'B' x 10 at 5070
+//   5080  central directory (2 x 51 bytes)
+//   5182  end record (22 bytes), 5204 in all
+std::vector<uint8_t> TwoStoredEntries(const std::string& folder) {
+  std::vector<uint8_t> zip = PythonZip(folder, "z.writestr('a.txt', 'A' * 5000)\nz.writestr('b.txt', 'B' * 10)");
+  EXPECT_EQ(zip.size(), 5204u);
+  return zip;
+}
+
+struct DamageCase {
+  const char* what;
+  size_t cutAt;          // 0: not cut
+  size_t changeAt;       // 0: nothing changed
+  uint8_t changeTo;
+  std::string expected;  // the one box's text; "<n>" stands for the read error n
+};
+
+TEST_F(Extraction, DamagedArchivesEndWithTheirMessage) {
+  const DamageCase cases[] = {
+      {"cut inside the data", 135, 0, 0, "<2>"},
+      {"cut inside a signature", 5037, 0, 0, "<9>"},
+      {"cut inside a local header", 5045, 0, 0, "<4>"},
+      {"cut inside a name", 5067, 0, 0, "<1>"},
+      {"no central directory", 5080, 0, 0, "<9>"},
+      {"cut inside a central header", 5100, 0, 0, "<6>"},
+      {"cut inside the end record", 5192, 0, 0, "<7>"},
+      {"unknown signature", 0, 5037, 0x09, "Invalid ZIP header.  Possible cause: file transfer error."},
+      {"unsupported method", 0, 5035 + 8, 12, "Unsupported compression method"},
+      {"damaged data", 0, 40, 'Z', "crc"},
+  };
+  for (const DamageCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    ResetStubAndHost();
+    fs::remove_all(target_);
+    std::vector<uint8_t> zip = TwoStoredEntries(folder_);
+    if (c.cutAt) zip.resize(c.cutAt);
+    if (c.changeAt) zip[c.changeAt] = c.changeTo;
+    RunOutcome outcome = Extract(zip, 0, nullptr, false);
+    EXPECT_EQ(outcome.runCode, 2);
+    std::string expected = c.expected;
+    if (expected[0] == '<')
+      expected = "Error reading " + folder_ + "/setup.exe.  Possible cause: bad disk or file transfer error. " + expected;
+    if (expected == "crc") {
+      std::string path = target_ + "\\a.txt";
+      std::replace(path.begin(), path.end(), '/', '\\');
+      expected = "ZIP damaged: file " + path + ": Bad CRC 058b7970 (should be 131a7bbe).  Possible cause: file transfer error.";
+    }
+    ASSERT_EQ(BoxTexts(), std::vector<std::string>{expected});
+    EXPECT_EQ(HostMessageBoxes()[0].type, static_cast<UINT>(MB_OK | MB_ICONERROR));
+  }
+}
+
+TEST_F(Extraction, WhatStaysOnDiskAfterAFailure) {
+  std::vector<uint8_t> zip = TwoStoredEntries(folder_);
+  zip[5035 + 8] = 12;  // b.txt: an unsupported method
+  Extract(zip, 0, nullptr, false);
+  EXPECT_EQ(ReadFile(target_ + "/a.txt").size(), 5000u);  // extracted before the failure
+  ASSERT_TRUE(fs::exists(target_ + "/b.txt"));
+  EXPECT_EQ(fs::file_size(target_ + "/b.txt"), 0u);  // created, left empty
+
+  ResetStubAndHost();
+  fs::remove_all(target_);
+  zip = TwoStoredEntries(folder_);
+  zip[40] = 'Z';
+  Extract(zip, 0, nullptr, false);
+  EXPECT_EQ(ReadFile(target_ + "/a.txt").size(), 5000u);  // complete as extracted, though its CRC failed
+}
+
+TEST_F(Extraction, EmptyEntryOfAnUnknownMethodIsJustCreated) {
+  std::vector<uint8_t> zip = PythonZip(folder_, "z.writestr('e.txt', '')");
+  zip[8] = 12;  // method 12, but no data at all
+  EXPECT_EQ(Extract(zip).runCode, 0);
+  EXPECT_TRUE(fs::exists(target_ + "/e.txt"));
+}
+
+TEST_F(Extraction, NameLengthLimit) {
+  std::string longest(200, 'n'), tooLong(201, 'n');
+  std::vector<uint8_t> zip = PythonZip(folder_, "z.writestr('" + longest + "', 'x')");
+  target_ = folder_ + "/o";  // keeps the joined path under 260 characters
+  EXPECT_EQ(Extract(zip).runCode, 0);
+  EXPECT_TRUE(fs::exists(target_ + "/" + longest));
+  ResetStubAndHost();
+  zip = PythonZip(folder_, "z.writestr('" + tooLong + "', 'x')");
+  EXPECT_EQ(Extract(zip).runCode, 2);
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Zip file contains filenames longer than are allowed by\nWindows. "
+                                                 "Dravik Self-Extractor cannot process this\nZip file."});
+}
+
+TEST_F(Extraction, ExternalArchivesUsedAsTheyAre) {
+  const std::string data = std::string(DRAVIK_TESTDATA_DIR) + "/external/";
+  // A file "def", then "def/foo" which needs "def" as a folder.
+  RunOutcome outcome = Extract(ReadFile(data + "test_read_format_zip_msdos.zip"));
+  EXPECT_EQ(outcome.runCode, 2);
+  ASSERT_FALSE(BoxTexts().empty());
+  EXPECT_EQ(BoxTexts().back().rfind("Can't create output file: ", 0), 0u) << BoxTexts().back();
+  EXPECT_NE(BoxTexts().back().find("def\\foo"), std::string::npos) << BoxTexts().back();
+  EXPECT_TRUE(fs::is_regular_file(target_ + "/def"));  // what came before stays
+
+  ResetStubAndHost();
+  fs::remove_all(target_);
+  outcome = Extract(ReadFile(data + "test_read_format_zip_7z_lzma.zip"));
+  EXPECT_EQ(outcome.runCode, 2);
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Unsupported compression method"});
 }
 
 TEST(EntryNames, SafeAndUnsafe) {
