@@ -1,14 +1,23 @@
-// The deflate decoder against zlib as the control: data compressed by zlib
-// at every level and strategy decodes to exactly the original bytes.
+// The deflate decoder: data compressed by zlib at every level and strategy
+// decodes to exactly the original bytes; hand-built streams, written bit by
+// bit with every field annotated, pin down the edge cases of the format and
+// the decoder's result for each (each also run through zlib as a control);
+// the table builder on small codes; a long stream decoded to a file through
+// the output block, as an entry is.
 #include "archive/inflate.h"
+#include "output/output_writer.h"
 #include "startup/sfx_state.h"
 #include "stub_fixture.h"
+#include "util/crc32.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <functional>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {

@@ -60,6 +60,9 @@ void HostQueuePumpAnswers(const std::vector<bool>& answers);
 // archive can be tested without writing anything.
 void HostSetDryRun(bool dryRun);
 
+// The folders CreateDirectoryA was asked to make, as given, in order.
+const std::vector<std::string>& HostFoldersMade();
+
 // The meter positions sent and the status-line texts set, in order.
 const std::vector<UINT>& HostMeterPositions();
 const std::vector<std::string>& HostStatusLines();

@@ -47,6 +47,7 @@ struct HostSettings {
   size_t nextPumpAnswer = 0;
   bool dryRun = false;
   std::vector<UINT> meterPositions;
+  std::vector<std::string> foldersMade;
   std::vector<std::string> statusLines;
 };
 
@@ -111,6 +112,7 @@ void HostQueuePumpAnswers(const std::vector<bool>& answers) {
   Settings().nextPumpAnswer = 0;
 }
 void HostSetDryRun(bool dryRun) { Settings().dryRun = dryRun; }
+const std::vector<std::string>& HostFoldersMade() { return Settings().foldersMade; }
 const std::vector<UINT>& HostMeterPositions() { return Settings().meterPositions; }
 const std::vector<std::string>& HostStatusLines() { return Settings().statusLines; }
 
@@ -232,6 +234,7 @@ HANDLE FindFirstFileA(LPCSTR path, LPWIN32_FIND_DATAA data) {
 BOOL FindClose(HANDLE) { return TRUE; }
 
 BOOL CreateDirectoryA(LPCSTR path, void*) {
+  Settings().foldersMade.push_back(path);
   if (Settings().dryRun) return TRUE;
   return mkdir(PosixPath(path).c_str(), 0755) == 0;
 }
