@@ -1,27 +1,230 @@
-// The main dialog: for now the stand-in that closes with its Close button.
+// The main dialog: the prompt, the destination folder, the overwrite
+// option and the buttons; its Unzip command runs the extraction on the one
+// thread, with the meter and the message pump keeping the window alive.
 //
-// The procedure only dispatches; each message has its own handler.
-#include "platform/platform.h"
+// The procedure only dispatches; each message and command has its own
+// handler. Commands are matched on the whole wParam (notification code 0).
+#include "archive/entry_extraction.h"
+#include "container/message_table.h"
+#include "container/sfx_config.h"
+#include "container/sfx_image.h"
+#include "startup/recovery.h"
 #include "startup/sfx_state.h"
+#include "ui/extraction_ui.h"
+#include "ui/ui_parts.h"
+#include "util/path_text.h"
 
-// Remembers the dialog as the owner of every later message box.
-static INT_PTR OnInitDialog(HWND dialog) {
+#include <shlobj.h>
+
+namespace {
+
+// Control and command identifiers of the template.
+constexpr int kPromptId = 101;
+constexpr int kOverwriteId = 102;
+constexpr int kUnusedCheckId = 111;
+constexpr int kHelpId = 104;
+constexpr int kFolderId = 106;
+constexpr int kAboutId = 112;
+constexpr int kRunArchiverId = 113;
+constexpr int kBrowseId = 115;
+constexpr int kUnzipId = IDOK;
+constexpr int kCloseId = IDCANCEL;
+
+constexpr UINT_PTR kRevealTimerId = 69;
+constexpr UINT kRevealDelayMs = 500;
+constexpr LONG kMeterAtOnceOffset = 0x80000;  // archives this large show the meter at once
+constexpr UINT kLongestNameInPrompt = 24;
+constexpr UINT kBrowseFlags = BIF_RETURNONLYFSDIRS | BIF_RETURNFSANCESTORS;
+static const char kTitleFormat[] = "%s - %s";
+
+UINT_PTR RevealTimer;  // non-zero while the meter-reveal timer runs
+
+HWND Meter(HWND dialog) { return GetDlgItem(dialog, kMeterId); }
+
+void SetStatusLine(HWND dialog, LPCSTR text) { SetDlgItemTextA(dialog, kStatusLineId, text); }
+
+// Hides the status line and shows the meter in its place.
+void RevealMeter(HWND dialog) {
+  ShowWindow(GetDlgItem(dialog, kStatusLineId), SW_HIDE);
+  ShowWindow(Meter(dialog), SW_SHOW);
+  Sfx.MeterShown = 1;
+}
+
+void CentreOnScreen(HWND dialog) {
+  RECT window;
+  GetWindowRect(dialog, &window);
+  int x = (GetSystemMetrics(SM_CXSCREEN) - (window.right - window.left)) / 2;
+  int y = (GetSystemMetrics(SM_CYSCREEN) - (window.bottom - window.top)) / 2;
+  SetWindowPos(dialog, HWND_TOP, x, y, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+// The prompt names the file, or "this self-extractor file" for a long name;
+// the title always carries the full name (or the builder's caption).
+void ShowPromptAndTitle(HWND dialog) {
+  LPCSTR name = FileNamePart(Sfx.ModulePath);
+  LPCSTR shown = static_cast<UINT>(lstrlenA(name)) > kLongestNameInPrompt ? MsgText(MsgThisSelfExtractor) : name;
+  wsprintfA(Sfx.MessageBuffer, MsgText(MsgUnzipPrompt), shown);
+  SetDlgItemTextA(dialog, kPromptId, Sfx.MessageBuffer);
+  wsprintfA(Sfx.MessageBuffer, kTitleFormat, kSfxTitle, name);
+  if (Sfx.Config->SfxFlags & SfxFlag::CaptionAsTitle)
+    lstrcpyA(Sfx.MessageBuffer, Sfx.CustomCaption[0] ? Sfx.CustomCaption : MsgText(MsgSetupTitle));
+  SetWindowTextA(dialog, Sfx.MessageBuffer);
+}
+
+// The folder shown: the builder's or the command line's, the temporary
+// folder when there is none, the current folder for ".".
+void ShowTargetFolder(HWND dialog) {
+  SendDlgItemMessageA(dialog, kFolderId, EM_LIMITTEXT, MAX_PATH, 0);
+  if (!Sfx.TargetFolder[0])
+    ChooseDefaultFolder(Sfx.TargetFolder);
+  else if (!lstrcmpA(Sfx.TargetFolder, "."))
+    GetCurrentDirectoryA(kPathBufferSize, Sfx.TargetFolder);
+  SetDlgItemTextA(dialog, kFolderId, Sfx.TargetFolder);
+}
+
+// Sets the dialog up; in unattended mode the run starts at once.
+INT_PTR OnInitDialog(HWND dialog) {
+  CentreOnScreen(dialog);
+  if (!Sfx.ShBrowseForFolder || !Sfx.ShGetMalloc || !Sfx.ShGetPathFromIdList)
+    DestroyWindow(GetDlgItem(dialog, kBrowseId));
+  CheckDlgButton(dialog, kOverwriteId, Sfx.OverwriteWithoutPrompt ? BST_CHECKED : BST_UNCHECKED);
+  if (Meter(dialog)) ShowWindow(Meter(dialog), SW_HIDE);
+  Sfx.ExtractionActive = 0;
+  ShowPromptAndTitle(dialog);
+  ShowTargetFolder(dialog);
   Sfx.MainWindow = dialog;
+  ShowWindow(GetDlgItem(dialog, kUnusedCheckId), SW_HIDE);
+  SetStatusLine(dialog, "");
+  if (Sfx.Unattended) PostMessageA(dialog, WM_COMMAND, kUnzipId, 0);
+  SetForegroundWindow(dialog);
+  SetActiveWindow(dialog);
   return TRUE;
 }
 
-// Close (and the system menu's close, which arrives as IDCANCEL) ends it.
-static INT_PTR OnCommand(HWND dialog, WPARAM command) {
-  if (command != IDCANCEL) return FALSE;
-  Sfx.MainWindow = nullptr;
-  EndDialog(dialog, 0);
-  return TRUE;
+// Makes Close the default button and disables Unzip for the run.
+void MakeCloseTheDefault(HWND dialog) {
+  SendMessageA(dialog, DM_SETDEFID, kCloseId, 0);
+  SendDlgItemMessageA(dialog, kUnzipId, BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
+  SendDlgItemMessageA(dialog, kCloseId, BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
+  EnableWindow(GetDlgItem(dialog, kUnzipId), FALSE);
 }
 
-static INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+// Resets the meter and shows it at once for a large or spanned archive;
+// otherwise starts the reveal timer.
+void PrepareMeter(HWND dialog) {
+  Sfx.MeterShown = 0;
+  if (!Meter(dialog)) return;
+  SendDlgItemMessageA(dialog, kMeterId, kMeterSetPosition, 0, 0);
+  SendDlgItemMessageA(dialog, kMeterId, kMeterSetRange, 100, 0);
+  RevealTimer = 0;
+  bool large = static_cast<LONG>(Sfx.Config->EndRecordOffset) >= kMeterAtOnceOffset;
+  if (!large && !(Sfx.Config->SfxFlags & SfxFlag::SpannedArchive))
+    RevealTimer = SetTimer(dialog, kRevealTimerId, kRevealDelayMs, nullptr);
+  if (!RevealTimer) RevealMeter(dialog);
+}
+
+// Stops the timer and puts the status line's strip back as it was.
+void FinishMeter(HWND dialog) {
+  if (RevealTimer) KillTimer(dialog, kRevealTimerId);
+  RevealTimer = 0;
+  SendDlgItemMessageA(dialog, kMeterId, kMeterSetPosition, 100, 0);
+  InvalidateRect(dialog, nullptr, FALSE);
+  UpdateWindow(dialog);
+  if (Meter(dialog) && Sfx.MeterShown) ShowWindow(Meter(dialog), SW_HIDE);
+  InvalidateRect(dialog, nullptr, FALSE);
+  UpdateWindow(dialog);
+  SetStatusLine(dialog, "");
+}
+
+// Reports the run's outcome; a failed run ends the dialog.
+void ReportRun(HWND dialog, int result) {
+  if (result != 0) {
+    SetStatusLine(dialog, MsgText(MsgUnzipAborted));  // the resume that ended the run set the exit code
+    EndDialog(dialog, 1);
+    return;
+  }
+  wsprintfA(Sfx.MessageBuffer, MsgText(MsgFilesUnzipped), Sfx.FilesUnzipped);
+  SetStatusLine(dialog, Sfx.MessageBuffer);
+  if (!Sfx.Unattended) ShowMessage(Sfx.MessageBuffer, MB_OK);
+  if (Sfx.Unattended) PostMessageA(dialog, WM_COMMAND, kCloseId, 0);
+  EnableWindow(GetDlgItem(dialog, kUnzipId), TRUE);
+}
+
+INT_PTR OnUnzip(HWND dialog) {
+  MakeCloseTheDefault(dialog);
+  Sfx.OverwriteWithoutPrompt = IsDlgButtonChecked(dialog, kOverwriteId) == BST_CHECKED ? 1 : 0;
+  GetDlgItemTextA(dialog, kFolderId, Sfx.TargetFolder, kPathBufferSize);
+  if (!Sfx.TargetFolder[0]) {
+    ShowMessage(MsgText(MsgNoFolder), MB_OK | MB_ICONERROR);
+    EnableWindow(GetDlgItem(dialog, kUnzipId), TRUE);
+    return FALSE;
+  }
+  SetStatusLine(dialog, "");
+  PrepareMeter(dialog);
+  Sfx.BytesWritten = Sfx.LastMeterUpdate = Sfx.FilesUnzipped = 0;
+  int result = RunExtraction();
+  FinishMeter(dialog);
+  ReportRun(dialog, result);
+  return FALSE;
+}
+
+void OnAbout() { ShowMessage(MsgText(MsgAboutText), MB_OK); }
+
+// Lets the user pick the destination with the shell's folder browser.
+void OnBrowse(HWND dialog) {
+  typedef HRESULT(WINAPI * GetMallocFunction)(IMalloc**);
+  typedef LPITEMIDLIST(WINAPI * BrowseFunction)(LPBROWSEINFOA);
+  typedef BOOL(WINAPI * PathFunction)(LPCITEMIDLIST, LPSTR);
+  IMalloc* allocator;
+  if (reinterpret_cast<GetMallocFunction>(Sfx.ShGetMalloc)(&allocator) != 0) return;
+  CHAR displayName[kPathBufferSize];
+  BROWSEINFOA browse;
+  FillBytes(&browse, 0, sizeof browse);
+  browse.hwndOwner = dialog;
+  browse.pszDisplayName = displayName;
+  browse.lpszTitle = MsgText(MsgUnzipToFolder);
+  browse.ulFlags = kBrowseFlags;
+  LPITEMIDLIST chosen = reinterpret_cast<BrowseFunction>(Sfx.ShBrowseForFolder)(&browse);
+  if (chosen) {
+    if (reinterpret_cast<PathFunction>(Sfx.ShGetPathFromIdList)(chosen, Sfx.TargetFolder))
+      SetDlgItemTextA(dialog, kFolderId, Sfx.TargetFolder);
+    allocator->Free(chosen);
+  }
+  allocator->Release();
+}
+
+INT_PTR OnCommand(HWND dialog, WPARAM command) {
+  switch (command) {
+    case kUnzipId: return OnUnzip(dialog);
+    case kCloseId: EndDialog(dialog, 1); return TRUE;
+    case kAboutId: OnAbout(); return FALSE;
+    case kBrowseId: OnBrowse(dialog); return FALSE;
+    case kHelpId:
+    case kRunArchiverId: return FALSE;
+  }
+  return FALSE;
+}
+
+// The reveal timer: shows the meter once, unless a box is open (then the
+// next tick decides) or the run is already a third done.
+INT_PTR OnTimer(HWND dialog) {
+  if (GetLastActivePopup(dialog) != dialog) return FALSE;
+  if (RevealTimer) KillTimer(dialog, kRevealTimerId);
+  RevealTimer = 0;
+  if (Meter(dialog) && Sfx.ExtractionActive && Sfx.BytesWritten < Sfx.Config->TotalSize / 3) {
+    RevealMeter(dialog);
+    InvalidateRect(Meter(dialog), nullptr, FALSE);
+  }
+  return FALSE;
+}
+
+}  // namespace
+
+INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   switch (message) {
     case WM_INITDIALOG: return OnInitDialog(dialog);
     case WM_COMMAND: return OnCommand(dialog, wParam);
+    case WM_TIMER: return wParam == kRevealTimerId ? OnTimer(dialog) : FALSE;
   }
   return FALSE;
 }
@@ -30,4 +233,4 @@ INT_PTR PlatformRunMainDialog(HINSTANCE instance, LPCDLGTEMPLATEA dialogTemplate
   return DialogBoxIndirectParamA(instance, dialogTemplate, nullptr, MainDialogProc, 0);
 }
 
-void PlatformRegisterMeterClass(HINSTANCE) {}
+void PlatformRegisterMeterClass(HINSTANCE instance) { RegisterMeterClass(instance); }

@@ -1,0 +1,122 @@
+// The "Meter" control: a bar split at the current position with the
+// "Unzipping <name>" text centred across it, in inverted colours on the two
+// sides of the split. Range and position are kept as two 16-bit words in
+// the window's 4 extra bytes; the text is formatted afresh at every paint.
+#include "container/message_table.h"
+#include "startup/sfx_state.h"
+#include "ui/extraction_ui.h"
+#include "ui/ui_parts.h"
+#include "util/path_text.h"
+
+static const char kMeterClass[] = "Meter";
+constexpr int kRangeWord = 0;
+constexpr int kPositionWord = 2;
+constexpr int kMeterFontPoints = 8;
+constexpr int kInitialRange = 100, kInitialPosition = 50;
+
+void FormatUnzippingText(LPSTR buffer) { wsprintfA(buffer, MsgText(MsgUnzippingFile), FileNamePart(Sfx.EntryPath)); }
+
+void ShowUnzippingStatus() {
+  if (Sfx.MeterShown) return;  // the meter shows the name itself
+  CHAR text[kPathBufferSize + 16];
+  FormatUnzippingText(text);
+  SetDlgItemTextA(Sfx.MainWindow, kStatusLineId, text);
+  InvalidateRect(GetDlgItem(Sfx.MainWindow, kStatusLineId), nullptr, FALSE);
+}
+
+// With create: makes the meter's font ("MS Shell Dlg", 8 points at the
+// display's resolution), selects it and returns the font it replaced (null
+// when it could not be made). Without: selects `font` back and deletes the
+// meter's font that it replaces.
+static HFONT SelectMeterFont(HDC dc, HFONT font, bool create) {
+  if (!create) {
+    if (font) DeleteObject(SelectObject(dc, font));
+    return nullptr;
+  }
+  HDC display = CreateDCA("DISPLAY", nullptr, nullptr, nullptr);
+  LOGFONTA description;
+  FillBytes(&description, 0, sizeof description);
+  lstrcpyA(description.lfFaceName, "MS Shell Dlg");
+  description.lfHeight = -(GetDeviceCaps(display, LOGPIXELSY) * kMeterFontPoints) / 72;
+  HFONT made = CreateFontIndirectA(&description);
+  DeleteDC(display);
+  return made ? static_cast<HFONT>(SelectObject(dc, made)) : nullptr;
+}
+
+static void SwapColours(HDC dc) {
+  COLORREF text = GetTextColor(dc);
+  SetTextColor(dc, GetBkColor(dc));
+  SetBkColor(dc, text);
+}
+
+// Paints both parts of the bar with the text centred across the whole.
+static LRESULT OnPaint(HWND meter) {
+  int range = static_cast<int>(SendMessageA(meter, kMeterGetRange, 0, 0));
+  int position = static_cast<int>(SendMessageA(meter, kMeterGetPosition, 0, 0));
+  if (range == 0) range = 1, position = 0;
+  CHAR text[kPathBufferSize + 16];
+  FormatUnzippingText(text);
+  int length = lstrlenA(text);
+  PAINTSTRUCT paint;
+  HDC dc = BeginPaint(meter, &paint);
+  HFONT previous = SelectMeterFont(dc, nullptr, true);
+  SetBkColor(dc, GetSysColor(COLOR_HIGHLIGHTTEXT));
+  SetTextColor(dc, GetSysColor(COLOR_HIGHLIGHT));
+  SetTextAlign(dc, TA_CENTER | TA_TOP);
+  SwapColours(dc);  // the filled part: highlight text on highlight
+  RECT client;
+  GetClientRect(meter, &client);
+  int width = client.right, height = client.bottom;
+  RECT filled = {0, 0, position * width / range, height};
+  SIZE letter;
+  int y = 0;
+  if (GetTextExtentPoint32A(dc, "X", 1, &letter)) {
+    y = (height - letter.cy) / 4;
+    ExtTextOutA(dc, width / 2, y, ETO_OPAQUE | ETO_CLIPPED, &filled, text, length, nullptr);
+  }
+  RECT remaining = {filled.right, 0, width, height};
+  SwapColours(dc);
+  ExtTextOutA(dc, width / 2, y, ETO_OPAQUE | ETO_CLIPPED, &remaining, text, length, nullptr);
+  SelectMeterFont(dc, previous, false);
+  EndPaint(meter, &paint);
+  return 0;
+}
+
+// Stores a range or position word and repaints at once.
+static LRESULT SetWordAndRepaint(HWND meter, int word, WPARAM value) {
+  SetWindowWord(meter, word, static_cast<WORD>(value));
+  InvalidateRect(meter, nullptr, FALSE);
+  UpdateWindow(meter);
+  return 0;
+}
+
+static LRESULT OnCreate(HWND meter) {
+  SendMessageA(meter, kMeterSetRange, kInitialRange, 0);
+  SendMessageA(meter, kMeterSetPosition, kInitialPosition, 0);
+  return 0;
+}
+
+static LRESULT CALLBACK MeterWndProc(HWND meter, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_CREATE: return OnCreate(meter);
+    case WM_PAINT: return OnPaint(meter);
+    case WM_GETDLGCODE: return DLGC_STATIC;
+    case kMeterSetRange: return SetWordAndRepaint(meter, kRangeWord, wParam);
+    case kMeterGetRange: return static_cast<WORD>(GetWindowWord(meter, kRangeWord));
+    case kMeterSetPosition: return SetWordAndRepaint(meter, kPositionWord, wParam);
+    case kMeterGetPosition: return static_cast<WORD>(GetWindowWord(meter, kPositionWord));
+  }
+  return DefWindowProcA(meter, message, wParam, lParam);
+}
+
+void RegisterMeterClass(HINSTANCE instance) {
+  WNDCLASSA meterClass;
+  FillBytes(&meterClass, 0, sizeof meterClass);
+  meterClass.style = CS_HREDRAW | CS_VREDRAW;
+  meterClass.lpfnWndProc = MeterWndProc;
+  meterClass.cbWndExtra = 4;
+  meterClass.hInstance = instance;
+  meterClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+  meterClass.lpszClassName = kMeterClass;
+  RegisterClassA(&meterClass);
+}

@@ -1,0 +1,23 @@
+// The user-interface operations the main dialog and the start-up sequence
+// call (Windows build only).
+#pragma once
+
+#include "platform/platform.h"
+
+// The main dialog's procedure.
+INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Registers the "Meter" window class.
+void RegisterMeterClass(HINSTANCE instance);
+
+// Writes "Unzipping <file name of EntryPath>" into buffer (room for the
+// text, a 260-character name and the terminator).
+void FormatUnzippingText(LPSTR buffer);
+
+// The user's temporary folder into destination; false when none is usable.
+bool ChooseDefaultFolder(LPSTR destination);
+
+// Meter messages: set and get the range, set and get the position.
+constexpr UINT kMeterSetRange = 0x400;
+constexpr UINT kMeterGetRange = 0x401;
+constexpr UINT kMeterGetPosition = 0x403;
