@@ -60,16 +60,52 @@ bool IsLeadByte(BYTE b) {
   return Settings().codePage == 932 && ((b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC));
 }
 
+bool IsValidUtf8(const std::string& text) {
+  size_t i = 0;
+  while (i < text.size()) {
+    BYTE c = static_cast<BYTE>(text[i]);
+    size_t length = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    if (!length || i + length > text.size()) return false;
+    for (size_t k = 1; k < length; k++)
+      if ((static_cast<BYTE>(text[i + k]) >> 6) != 2) return false;
+    i += length;
+  }
+  return true;
+}
+
+// A path component in the ANSI code page, as UTF-8 for the Linux side; a
+// component that already is valid UTF-8 (a name made on Linux, or a folder
+// the user gave) stays as it is.
+std::string ComponentToUtf8(const std::string& component) {
+  if (IsValidUtf8(component)) return component;
+  const char* codePage = Settings().codePage == 932 ? "CP932" : "CP1252";
+  iconv_t converter = iconv_open("UTF-8", codePage);
+  if (converter == reinterpret_cast<iconv_t>(-1)) return component;
+  std::string in = component, out(component.size() * 4 + 4, '\0');
+  char* from = in.data();
+  char* to = out.data();
+  size_t fromLeft = in.size(), toLeft = out.size();
+  size_t result = iconv(converter, &from, &fromLeft, &to, &toLeft);
+  iconv_close(converter);
+  if (result == static_cast<size_t>(-1)) return component;
+  out.resize(out.size() - toLeft);
+  return out;
+}
+
+// A Windows path as a POSIX one: single-byte backslashes become '/', and
+// each component is made UTF-8.
 std::string PosixPath(LPCSTR path) {
-  std::string out;
+  std::string out, component;
   for (LPCSTR p = path; *p; p = CharNextA(p)) {
     LPCSTR next = CharNextA(p);
-    if (next == p + 1 && *p == '\\')
-      out += '/';
-    else
-      out.append(p, next);
+    if (next == p + 1 && (*p == '\\' || *p == '/')) {
+      out += ComponentToUtf8(component) + '/';
+      component.clear();
+    } else {
+      component.append(p, next);
+    }
   }
-  return out;
+  return out + ComponentToUtf8(component);
 }
 
 int FirstButton(UINT type) {
@@ -302,6 +338,7 @@ BOOL LocalFileTimeToFileTime(const FILETIME* local, FILETIME* utc) {
 }
 
 BOOL SetFileTime(HANDLE file, const FILETIME*, const FILETIME* accessed, const FILETIME* written) {
+  if (Settings().dryRun) return TRUE;  // the output is not a real file
   struct timespec times[2] = {{0, UTIME_OMIT}, {0, UTIME_OMIT}};
   if (accessed) times[0] = {static_cast<time_t>(FileTimeToSeconds(accessed)), 0};
   if (written) times[1] = {static_cast<time_t>(FileTimeToSeconds(written)), 0};

@@ -1,0 +1,263 @@
+// dravik-sfx extract and test.
+//
+// The self-extractor is opened and checked exactly as the stub does at
+// start-up (the same code, on the host platform), and extracted by the same
+// engine. Message boxes become lines on standard error in the stub's words;
+// questions are answered from the options or, where a terminal is at hand,
+// by the user. `test` runs the engine with the host platform in dry-run
+// mode: every entry is decoded and its CRC checked, nothing is written.
+#include "builder/extract_command.h"
+
+#include "archive/entry_extraction.h"
+#include "container/message_table.h"
+#include "container/sfx_config.h"
+#include "platform/host/host_control.h"
+#include "startup/sfx_state.h"
+#include "startup/start_sequence.h"
+
+#include <iconv.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+constexpr int kExitUsage = 64;
+
+struct ExtractOptions {
+  std::string file;
+  std::string folder = ".";
+  bool overwrite = false;
+  bool skipExisting = false;
+  bool havePassword = false;
+  std::string password;
+  unsigned codePage = 1252;
+  bool testOnly = false;
+};
+
+const char kExtractUsage[] =
+    "usage: dravik-sfx extract FILE.exe [-d DIR] [--overwrite | --skip-existing] [--password TEXT]\n"
+    "                          [--codepage N]\n"
+    "Extracts every entry with the self-extractor's own engine into DIR (default: the current folder).\n";
+const char kTestUsage[] =
+    "usage: dravik-sfx test FILE.exe [--password TEXT] [--codepage N]\n"
+    "Runs the self-extractor's integrity checks, then decodes every entry and checks its CRC.\n";
+
+// Parses the options; returns -1 to go on, or an exit status.
+int ParseOptions(int argc, char** argv, ExtractOptions* options) {
+  const char* usage = options->testOnly ? kTestUsage : kExtractUsage;
+  for (int i = 0; i < argc; i++) {
+    std::string arg = argv[i];
+    auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+    const char* v = nullptr;
+    if (arg == "--help" || arg == "-h") {
+      fputs(usage, stdout);
+      return 0;
+    } else if (arg == "-d" && !options->testOnly && (v = value())) {
+      options->folder = v;
+    } else if (arg == "--overwrite" && !options->testOnly) {
+      options->overwrite = true;
+    } else if (arg == "--skip-existing" && !options->testOnly) {
+      options->skipExisting = true;
+    } else if (arg == "--password" && (v = value())) {
+      options->havePassword = true;
+      options->password = v;
+    } else if (arg == "--codepage" && (v = value())) {
+      options->codePage = static_cast<unsigned>(atoi(v));
+    } else if (arg[0] != '-' && options->file.empty()) {
+      options->file = arg;
+    } else {
+      fprintf(stderr, "dravik-sfx: unexpected argument '%s'\n%s", arg.c_str(), usage);
+      return kExitUsage;
+    }
+  }
+  if (options->file.empty() || (options->overwrite && options->skipExisting)) {
+    fputs(usage, stderr);
+    return kExitUsage;
+  }
+  if (options->codePage != 1252 && options->codePage != 932) {
+    fprintf(stderr, "dravik-sfx: code page %u is not supported (1252 or 932)\n", options->codePage);
+    return kExitUsage;
+  }
+  return -1;
+}
+
+std::string AbsolutePath(const std::string& path) {
+  char resolved[PATH_MAX];
+  if (path[0] == '/') return path;
+  if (!getcwd(resolved, sizeof resolved)) return path;
+  return std::string(resolved) + "/" + path;
+}
+
+// Reads a line from the terminal, without echo when asked; false when there
+// is no terminal.
+bool AskTerminal(const char* prompt, bool echo, std::string* answer) {
+  FILE* tty = fopen("/dev/tty", "r+");
+  if (!tty) return false;
+  fputs(prompt, tty);
+  fflush(tty);
+  struct termios saved, quiet;
+  bool hidden = !echo && tcgetattr(fileno(tty), &saved) == 0;
+  if (hidden) {
+    quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    tcsetattr(fileno(tty), TCSANOW, &quiet);
+  }
+  char line[512];
+  bool got = fgets(line, sizeof line, tty) != nullptr;
+  if (hidden) {
+    tcsetattr(fileno(tty), TCSANOW, &saved);
+    fputs("\n", tty);
+  }
+  fclose(tty);
+  if (!got) return false;
+  *answer = line;
+  while (!answer->empty() && (answer->back() == '\n' || answer->back() == '\r')) answer->pop_back();
+  return true;
+}
+
+// The overwrite question: --overwrite never gets here, --skip-existing
+// answers No, a terminal asks the user, and without one the run is refused.
+int AnswerOverwrite(const HostMessageBox& box, const ExtractOptions& options) {
+  if (options.skipExisting) return IDNO;
+  std::string answer;
+  if (AskTerminal((box.text + " [y]es, [n]o, [c]ancel: ").c_str(), true, &answer)) {
+    if (!answer.empty() && (answer[0] == 'y' || answer[0] == 'Y')) return IDYES;
+    if (!answer.empty() && (answer[0] == 'n' || answer[0] == 'N')) return IDNO;
+    return IDCANCEL;
+  }
+  fprintf(stderr, "%s\ndravik-sfx: not overwritten; use --overwrite or --skip-existing\n", box.text.c_str());
+  return IDCANCEL;
+}
+
+// What the stub would show becomes a line on standard error; questions are
+// answered as the options say.
+int AnswerBox(const HostMessageBox& box, const ExtractOptions& options) {
+  UINT buttons = box.type & 0xF;
+  if (buttons == MB_YESNOCANCEL) return AnswerOverwrite(box, options);
+  if (box.type & MB_TASKMODAL) return buttons == MB_YESNO ? IDYES : IDOK;  // the builder's start-up question
+  if (buttons == MB_OKCANCEL || buttons == MB_ABORTRETRYIGNORE) {
+    fprintf(stderr, "%s\n", box.text.c_str());  // a disk prompt: the set is not in place
+    return buttons == MB_OKCANCEL ? IDCANCEL : IDABORT;
+  }
+  fprintf(stderr, "%s\n", box.text.c_str());
+  return IDOK;
+}
+
+// The password in the target code page, when it differs from the bytes as
+// given (a UTF-8 password typed on Linux for a Windows self-extractor).
+bool ConvertPassword(const std::string& password, unsigned codePage, std::string* converted) {
+  iconv_t converter = iconv_open(codePage == 932 ? "CP932" : "CP1252", "UTF-8");
+  if (converter == reinterpret_cast<iconv_t>(-1)) return false;
+  std::string in = password, out(password.size() * 2 + 4, '\0');
+  char* from = in.data();
+  char* to = out.data();
+  size_t fromLeft = in.size(), toLeft = out.size();
+  bool ok = iconv(converter, &from, &fromLeft, &to, &toLeft) != static_cast<size_t>(-1);
+  iconv_close(converter);
+  out.resize(out.size() - toLeft);
+  *converted = out;
+  return ok && out != password;
+}
+
+// Where a run ended.
+struct RunResult {
+  UINT exitCode;
+  int runCode;  // -1: no run took place (start-up ended the program)
+  DWORD files;
+  bool wrongPassword;
+};
+
+// One start of the self-extractor with a run of its engine. A quiet run
+// (a trial of the password) shows nothing and declines every question.
+RunResult RunOnce(const ExtractOptions& options, const std::string& password, bool dryRun, bool quiet) {
+  HostReset();
+  HostSetCodePage(options.codePage);
+  HostSetDryRun(dryRun);
+  HostSetModulePath(AbsolutePath(options.file));
+  if (quiet)
+    HostSetMessageBoxHandler([](const HostMessageBox& box) { return (box.type & 0xF) == MB_OK ? IDOK : IDCANCEL; });
+  else
+    HostSetMessageBoxHandler([&](const HostMessageBox& box) { return AnswerBox(box, options); });
+  Sfx = SfxState{};
+  static char passwordBuffer[256];
+  std::string target = dryRun ? "/nonexistent/dravik-sfx-test" : AbsolutePath(options.folder);
+  RunResult result{0, -1, 0, false};
+  HostSetMainDialogHandler([&] {
+    snprintf(Sfx.TargetFolder, sizeof Sfx.TargetFolder, "%s", target.c_str());
+    if (options.overwrite) Sfx.OverwriteWithoutPrompt = 1;
+    if (!password.empty()) {
+      snprintf(passwordBuffer, sizeof passwordBuffer, "%s", password.c_str());
+      Sfx.Password = passwordBuffer;
+    }
+    result.runCode = RunExtraction();
+    result.files = Sfx.FilesUnzipped;
+  });
+  std::string tail;
+  result.exitCode = StartSelfExtractor(nullptr, tail.data());
+  for (const HostMessageBox& box : HostMessageBoxes())
+    if (box.text == MsgText(MsgWrongPassword)) result.wrongPassword = true;
+  return result;
+}
+
+bool HasPasswordFlag(const std::string& file) {
+  HostReset();
+  HostSetModulePath(AbsolutePath(file));
+  const SfxConfigRecord* record = PlatformSfxRecord();
+  return record && (record->SfxFlags & SfxFlag::HasPassword);
+}
+
+// The password to use: as given, or converted to the code page when only
+// that one opens the archive (tried with a dry run, so nothing is written
+// twice).
+std::string ChoosePassword(const ExtractOptions& options) {
+  std::string password = options.password;
+  if (!options.havePassword && HasPasswordFlag(options.file)) {
+    if (!AskTerminal("Password: ", false, &password)) password.clear();
+  }
+  std::string converted;
+  if (password.empty() || !ConvertPassword(password, options.codePage, &converted)) return password;
+  RunResult asGiven = RunOnce(options, password, true, true);
+  return asGiven.wrongPassword ? converted : password;
+}
+
+int Run(ExtractOptions& options) {
+  FILE* probe = fopen(options.file.c_str(), "rb");
+  if (!probe) {
+    fprintf(stderr, "dravik-sfx: cannot open %s\n", options.file.c_str());
+    return 2;
+  }
+  fclose(probe);
+  std::string password = ChoosePassword(options);
+  RunResult result = RunOnce(options, password, options.testOnly, false);
+  if (result.runCode == 0) {
+    char line[128];
+    snprintf(line, sizeof line, MsgText(MsgFilesUnzipped), static_cast<int>(result.files));
+    printf("%s%s\n", line, options.testOnly ? " (tested, nothing written)" : "");
+  }
+  if (result.runCode < 0 && result.exitCode == 0) {
+    fputs("dravik-sfx: the self-extractor ended before extracting\n", stderr);
+    return 2;
+  }
+  return static_cast<int>(result.exitCode);
+}
+
+}  // namespace
+
+int ExtractCommand(int argc, char** argv) {
+  ExtractOptions options;
+  int parsed = ParseOptions(argc, argv, &options);
+  return parsed >= 0 ? parsed : Run(options);
+}
+
+int TestCommand(int argc, char** argv) {
+  ExtractOptions options;
+  options.testOnly = true;
+  int parsed = ParseOptions(argc, argv, &options);
+  return parsed >= 0 ? parsed : Run(options);
+}
