@@ -71,20 +71,29 @@ const char kNotEnoughMemory[] = "not enough memory";
 
 // The decoder's working copies of the bit buffer and input position. Loaded
 // from SfxState at the start of a routine and stored back when it ends
-// normally.
+// normally. Bytes taken here straight from the chunk bypass NextInputByte,
+// so InputByte is brought up to date (the last byte taken) whenever control
+// goes back to it or to SfxState: a truncated stream then shifts in its
+// last byte again, as it would through NextInputByte alone, not a stale one.
 struct BitStream {
   uint32_t buffer;
   unsigned count;
   BYTE* cursor;
   LONG available;
+  const BYTE* taken_from;  // where taking bytes straight from the chunk began
 
   void Load() {
     buffer = Sfx.BitBuffer;
     count = Sfx.BitCount;
     cursor = Sfx.InputCursor;
     available = Sfx.InputAvailable;
+    taken_from = cursor;
+  }
+  void NoteLastByte() const {
+    if (cursor != taken_from) Sfx.InputByte = cursor[-1];
   }
   void Store() const {
+    NoteLastByte();
     Sfx.BitBuffer = buffer;
     Sfx.BitCount = static_cast<WORD>(count);
     Sfx.InputCursor = cursor;
@@ -96,11 +105,13 @@ struct BitStream {
   // is shifted in again; false once more bytes are asked for than look-ahead
   // can explain (the stream was truncated and its missing bits are consumed).
   bool FetchSlow(unsigned* byte) {
+    NoteLastByte();
     Sfx.InputCursor = cursor;
     Sfx.InputAvailable = available;
     if (!NextInputByte(&Sfx.InputByte) && ++Sfx.InputOverrun > kMaxLookAheadBytes) return false;
     cursor = Sfx.InputCursor;
     available = Sfx.InputAvailable;
+    taken_from = cursor;
     *byte = Sfx.InputByte;
     return true;
   }

@@ -160,6 +160,10 @@ INT_PTR OnUnzip(HWND dialog) {
     return FALSE;
   }
   SetStatusLine(dialog, "");
+  if (!AskPassword(dialog)) {  // cancelled: no run
+    EnableWindow(GetDlgItem(dialog, kUnzipId), TRUE);
+    return TRUE;
+  }
   PrepareMeter(dialog);
   Sfx.BytesWritten = Sfx.LastMeterUpdate = Sfx.FilesUnzipped = 0;
   int result = RunExtraction();
@@ -199,8 +203,10 @@ INT_PTR OnCommand(HWND dialog, WPARAM command) {
     case kCloseId: EndDialog(dialog, 1); return TRUE;
     case kAboutId: OnAbout(); return FALSE;
     case kBrowseId: OnBrowse(dialog); return FALSE;
-    case kHelpId:
-    case kRunArchiverId: return FALSE;
+    case kHelpId: ShowHelp(); return FALSE;
+    case kRunArchiverId:
+      if (RunArchiver()) EndDialog(dialog, 1);
+      return FALSE;
   }
   return FALSE;
 }

@@ -17,6 +17,15 @@ void FormatUnzippingText(LPSTR buffer);
 // The user's temporary folder into destination; false when none is usable.
 bool ChooseDefaultFolder(LPSTR destination);
 
+// Asks for the password when the archive is encrypted; false when the user
+// cancelled.
+bool AskPassword(HWND owner);
+
+// The help box, and the archiver started on the self-extractor (true when a
+// launch was made).
+void ShowHelp();
+bool RunArchiver();
+
 // Meter messages: set and get the range, set and get the position.
 constexpr UINT kMeterSetRange = 0x400;
 constexpr UINT kMeterGetRange = 0x401;
