@@ -27,6 +27,10 @@ void HostSetCommandLine(const std::string& line);  // GetCommandLineA
 void HostSetVersion(DWORD version);                // GetVersion (default 6.1)
 void HostSetCodePage(UINT codePage);               // 1252 (default) or 932
 
+// A removable drive: paths "X:\..." lead into `folder`, and the drive
+// reports `label` and the removable type. Mapping it again is a disk swap.
+void HostMapDrive(char drive, const std::string& folder, const std::string& label);
+
 // Volume label of drive letter `drive`; a drive without an entry fails the
 // query, as a drive with no disk does.
 void HostSetVolumeLabel(char drive, const std::string& label);

@@ -43,6 +43,7 @@ struct HostSettings {
   int dialogRuns = 0;
   std::function<void()> dialogHandler;
   std::map<char, UINT> driveTypes;
+  std::map<char, std::string> driveFolders;
   std::vector<bool> pumpAnswers;
   size_t nextPumpAnswer = 0;
   bool dryRun = false;
@@ -92,10 +93,17 @@ std::string ComponentToUtf8(const std::string& component) {
   return out;
 }
 
-// A Windows path as a POSIX one: single-byte backslashes become '/', and
-// each component is made UTF-8.
+// A Windows path as a POSIX one: a mapped drive leads into its folder,
+// single-byte backslashes become '/', and each component is made UTF-8.
 std::string PosixPath(LPCSTR path) {
   std::string out, component;
+  if (path[0] && path[1] == ':') {
+    auto mapped = Settings().driveFolders.find(static_cast<char>(toupper(path[0])));
+    if (mapped != Settings().driveFolders.end()) {
+      out = mapped->second;
+      path += 2;
+    }
+  }
   for (LPCSTR p = path; *p; p = CharNextA(p)) {
     LPCSTR next = CharNextA(p);
     if (next == p + 1 && (*p == '\\' || *p == '/')) {
@@ -129,6 +137,12 @@ void HostSetVersion(DWORD version) { Settings().version = version; }
 void HostSetCodePage(UINT codePage) { Settings().codePage = codePage; }
 void HostSetVolumeLabel(char drive, const std::string& label) {
   Settings().volumeLabels[static_cast<char>(toupper(drive))] = label;
+}
+void HostMapDrive(char drive, const std::string& folder, const std::string& label) {
+  char letter = static_cast<char>(toupper(drive));
+  Settings().driveFolders[letter] = folder;
+  Settings().volumeLabels[letter] = label;
+  Settings().driveTypes[letter] = DRIVE_REMOVABLE;
 }
 void HostRemoveVolume(char drive) { Settings().volumeLabels.erase(static_cast<char>(toupper(drive))); }
 void HostQueueAnswers(const std::vector<int>& answers) {
