@@ -16,6 +16,7 @@
 #include "startup/start_sequence.h"
 
 #include <iconv.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -135,18 +136,75 @@ int AnswerOverwrite(const HostMessageBox& box, const ExtractOptions& options) {
   return IDCANCEL;
 }
 
+// A spanned set lies beside the self-extractor as folders disk1, disk2, ...
+// one per disk, each the contents of that disk. The stub reads them through
+// a simulated removable drive A:, and each disk prompt puts the wanted disk
+// in it.
+struct DiskSet {
+  bool spanned = false;
+  std::string base;  // the folder holding disk1, disk2, ...
+  std::string name;  // the self-extractor's file name
+};
+
+DiskSet Disks;
+
+std::string DiskFolder(unsigned number) { return Disks.base + "/disk" + std::to_string(number); }
+
+bool FolderExists(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+void InsertDisk(unsigned number) {
+  char label[32];
+  snprintf(label, sizeof label, "PKBACK# %03u", number);
+  HostMapDrive('A', DiskFolder(number), label);
+}
+
+// The disk a prompt asks for: the number in its text, or the last disk.
+unsigned WantedDisk(const std::string& text) {
+  size_t digit = text.find_first_of("0123456789");
+  if (digit != std::string::npos) return static_cast<unsigned>(atoi(text.c_str() + digit));
+  unsigned last = 1;
+  while (FolderExists(DiskFolder(last + 1))) last++;
+  return last;
+}
+
+// Puts the wanted disk in the drive when the set has it; false otherwise.
+bool AnswerDiskPrompt(const HostMessageBox& box) {
+  unsigned wanted = WantedDisk(box.text);
+  if (!Disks.spanned || !FolderExists(DiskFolder(wanted))) return false;
+  InsertDisk(wanted);
+  return true;
+}
+
 // What the stub would show becomes a line on standard error; questions are
 // answered as the options say.
 int AnswerBox(const HostMessageBox& box, const ExtractOptions& options) {
   UINT buttons = box.type & 0xF;
   if (buttons == MB_YESNOCANCEL) return AnswerOverwrite(box, options);
   if (box.type & MB_TASKMODAL) return buttons == MB_YESNO ? IDYES : IDOK;  // the builder's start-up question
-  if (buttons == MB_OKCANCEL || buttons == MB_ABORTRETRYIGNORE) {
-    fprintf(stderr, "%s\n", box.text.c_str());  // a disk prompt: the set is not in place
-    return buttons == MB_OKCANCEL ? IDCANCEL : IDABORT;
+  if (buttons == MB_OKCANCEL || buttons == MB_ABORTRETRYIGNORE) {  // a disk prompt
+    bool inserted = AnswerDiskPrompt(box);
+    if (!inserted) fprintf(stderr, "%s\n", box.text.c_str());
+    if (buttons == MB_OKCANCEL) return inserted ? IDOK : IDCANCEL;
+    return inserted ? IDRETRY : IDABORT;
   }
   fprintf(stderr, "%s\n", box.text.c_str());
   return IDOK;
+}
+
+// Finds the disk folders of a spanned self-extractor, given either the
+// self-extractor beside them or its copy inside disk1.
+void FindDiskSet(const std::string& file) {
+  Disks = DiskSet{};
+  std::string path = AbsolutePath(file);
+  size_t slash = path.rfind('/');
+  std::string folder = path.substr(0, slash);
+  Disks.name = path.substr(slash + 1);
+  size_t parent = folder.rfind('/');
+  std::string last = folder.substr(parent + 1);
+  Disks.base = (last.rfind("disk", 0) == 0 && last.size() > 4) ? folder.substr(0, parent) : folder;
 }
 
 // The password in the target code page, when it differs from the bytes as
@@ -179,7 +237,12 @@ RunResult RunOnce(const ExtractOptions& options, const std::string& password, bo
   HostReset();
   HostSetCodePage(options.codePage);
   HostSetDryRun(dryRun);
-  HostSetModulePath(AbsolutePath(options.file));
+  if (Disks.spanned) {
+    InsertDisk(1);
+    HostSetModulePath("A:\\" + Disks.name);
+  } else {
+    HostSetModulePath(AbsolutePath(options.file));
+  }
   if (quiet)
     HostSetMessageBoxHandler([](const HostMessageBox& box) { return (box.type & 0xF) == MB_OK ? IDOK : IDCANCEL; });
   else
@@ -205,11 +268,12 @@ RunResult RunOnce(const ExtractOptions& options, const std::string& password, bo
   return result;
 }
 
-bool HasPasswordFlag(const std::string& file) {
+// The flags word of the self-extractor's record (0 without one).
+uint32_t RecordFlags(const std::string& file) {
   HostReset();
   HostSetModulePath(AbsolutePath(file));
   const SfxConfigRecord* record = PlatformSfxRecord();
-  return record && (record->SfxFlags & SfxFlag::HasPassword);
+  return record ? record->SfxFlags : 0;
 }
 
 // The password to use: as given, or converted to the code page when only
@@ -217,7 +281,7 @@ bool HasPasswordFlag(const std::string& file) {
 // twice).
 std::string ChoosePassword(const ExtractOptions& options) {
   std::string password = options.password;
-  if (!options.havePassword && HasPasswordFlag(options.file)) {
+  if (!options.havePassword && (RecordFlags(options.file) & SfxFlag::HasPassword)) {
     if (!AskTerminal("Password: ", false, &password)) password.clear();
   }
   std::string converted;
@@ -233,6 +297,8 @@ int Run(ExtractOptions& options) {
     return 2;
   }
   fclose(probe);
+  FindDiskSet(options.file);
+  Disks.spanned = (RecordFlags(options.file) & SfxFlag::SpannedArchive) != 0;
   std::string password = ChoosePassword(options);
   RunResult result = RunOnce(options, password, options.testOnly, false);
   if (result.runCode == 0) {

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <iconv.h>
 #include <map>
@@ -221,9 +222,32 @@ void ShowUnzippingStatus() {
 
 // ---- files -------------------------------------------------------------------
 
+// An existing file's path, its name matched without regard to case as
+// Windows file systems match it (the stub asks for "SETUP.EXE" by
+// replacing the extension of "setup.exe"); the path unchanged when there is
+// no such file.
+std::string ExistingPathIgnoringCase(const std::string& path) {
+  struct stat info;
+  if (stat(path.c_str(), &info) == 0) return path;
+  size_t slash = path.find_last_of('/');
+  std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
+  std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1);
+  DIR* listing = opendir(folder.c_str());
+  if (!listing) return path;
+  std::string found = path;
+  while (dirent* entry = readdir(listing)) {
+    if (strcasecmp(entry->d_name, name.c_str()) == 0) {
+      found = folder + "/" + entry->d_name;
+      break;
+    }
+  }
+  closedir(listing);
+  return found;
+}
+
 HFILE _lopen(LPCSTR path, int mode) {
   int flags = (mode & 3) == OF_WRITE ? O_WRONLY : (mode & 3) == OF_READWRITE ? O_RDWR : O_RDONLY;
-  int fd = open(PosixPath(path).c_str(), flags);
+  int fd = open(ExistingPathIgnoringCase(PosixPath(path)).c_str(), flags);
   if (fd < 0) return HFILE_ERROR;
   struct stat info;
   if (fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {  // Windows cannot open a folder this way
