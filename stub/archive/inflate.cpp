@@ -339,10 +339,16 @@ inline bool CopyMatch(BYTE* window, unsigned* pos_io, unsigned distance, unsigne
     if (piece > length) piece = length;
     length -= piece;
     unsigned end = pos + piece;
-    if (source < pos && pos - source >= 8) {
-      // Eight bytes at a time: each group reads only bytes written before it,
-      // so a distance of 8 or more comes out as the byte-wise copy would.
+    if (source > pos || pos - source >= 8) {
+      // Groups of eight, then four: each group reads no byte that an earlier
+      // group wrote unless the byte-wise copy would have read it too (the
+      // source lies ahead of the destination, or 8 or more bytes behind it).
       for (; end - pos >= 8; pos += 8, source += 8) memcpy(window + pos, window + source, 8);
+      if (end - pos >= 4) {
+        memcpy(window + pos, window + source, 4);
+        pos += 4;
+        source += 4;
+      }
     }
     while (pos < end) window[pos++] = window[source++];
     if (pos == kWindowSize) {
