@@ -50,14 +50,6 @@ void RevealMeter(HWND dialog) {
   Sfx.MeterShown = 1;
 }
 
-void CentreOnScreen(HWND dialog) {
-  RECT window;
-  GetWindowRect(dialog, &window);
-  int x = (GetSystemMetrics(SM_CXSCREEN) - (window.right - window.left)) / 2;
-  int y = (GetSystemMetrics(SM_CYSCREEN) - (window.bottom - window.top)) / 2;
-  SetWindowPos(dialog, HWND_TOP, x, y, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
-}
-
 // The prompt names the file, or "this self-extractor file" for a long name;
 // the title always carries the full name (or the builder's caption).
 void ShowPromptAndTitle(HWND dialog) {
@@ -225,6 +217,14 @@ INT_PTR OnTimer(HWND dialog) {
 }
 
 }  // namespace
+
+void CentreOnScreen(HWND dialog) {
+  RECT window;
+  GetWindowRect(dialog, &window);
+  int x = (GetSystemMetrics(SM_CXSCREEN) - (window.right - window.left)) / 2;
+  int y = (GetSystemMetrics(SM_CYSCREEN) - (window.bottom - window.top)) / 2;
+  SetWindowPos(dialog, HWND_TOP, x, y, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
+}
 
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   switch (message) {

@@ -14,14 +14,6 @@ constexpr int kPasswordEditId = 402;
 constexpr int kPasswordBufferSize = 255;  // 254 characters and the terminator
 static const char kNoMemoryForResources[] = "no memory for resources";
 
-void CentreOnScreen(HWND dialog) {
-  RECT window;
-  GetWindowRect(dialog, &window);
-  int x = (GetSystemMetrics(SM_CXSCREEN) - (window.right - window.left)) / 2;
-  int y = (GetSystemMetrics(SM_CYSCREEN) - (window.bottom - window.top)) / 2;
-  SetWindowPos(dialog, HWND_TOP, x, y, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
-}
-
 void FreePassword() {
   if (!Sfx.Password) return;
   HGLOBAL handle = GlobalHandle(Sfx.Password);

@@ -7,6 +7,10 @@
 // The main dialog's procedure.
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
+// Moves a dialog to the centre of the screen, without resizing or
+// activating it, to the top of the z-order.
+void CentreOnScreen(HWND dialog);
+
 // Registers the "Meter" window class.
 void RegisterMeterClass(HINSTANCE instance);
 
