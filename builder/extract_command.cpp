@@ -227,7 +227,7 @@ bool ConvertPassword(const std::string& password, unsigned codePage, std::string
 struct RunResult {
   UINT exitCode;
   int runCode;  // -1: no run took place (start-up ended the program)
-  DWORD files;
+  std::string summary;  // the stub's count of files unzipped
   bool wrongPassword;
 };
 
@@ -250,7 +250,8 @@ RunResult RunOnce(const ExtractOptions& options, const std::string& password, bo
   Sfx = SfxState{};
   static char passwordBuffer[256];
   std::string target = dryRun ? "/nonexistent/dravik-sfx-test" : AbsolutePath(options.folder);
-  RunResult result{0, -1, 0, false};
+  RunResult result{0, -1, "", false};
+  std::string wrongPasswordText;
   HostSetMainDialogHandler([&] {
     snprintf(Sfx.TargetFolder, sizeof Sfx.TargetFolder, "%s", target.c_str());
     if (options.overwrite) Sfx.OverwriteWithoutPrompt = 1;
@@ -259,12 +260,16 @@ RunResult RunOnce(const ExtractOptions& options, const std::string& password, bo
       Sfx.Password = passwordBuffer;
     }
     result.runCode = RunExtraction();
-    result.files = Sfx.FilesUnzipped;
+    // The texts go with the table when the program shuts down: take them now.
+    char line[128];
+    snprintf(line, sizeof line, MsgText(MsgFilesUnzipped), static_cast<int>(Sfx.FilesUnzipped));
+    result.summary = line;
+    wrongPasswordText = MsgText(MsgWrongPassword);
   });
   std::string tail;
   result.exitCode = StartSelfExtractor(nullptr, tail.data());
   for (const HostMessageBox& box : HostMessageBoxes())
-    if (box.text == MsgText(MsgWrongPassword)) result.wrongPassword = true;
+    if (!wrongPasswordText.empty() && box.text == wrongPasswordText) result.wrongPassword = true;
   return result;
 }
 
@@ -301,11 +306,7 @@ int Run(ExtractOptions& options) {
   Disks.spanned = (RecordFlags(options.file) & SfxFlag::SpannedArchive) != 0;
   std::string password = ChoosePassword(options);
   RunResult result = RunOnce(options, password, options.testOnly, false);
-  if (result.runCode == 0) {
-    char line[128];
-    snprintf(line, sizeof line, MsgText(MsgFilesUnzipped), static_cast<int>(result.files));
-    printf("%s%s\n", line, options.testOnly ? " (tested, nothing written)" : "");
-  }
+  if (result.runCode == 0) printf("%s%s\n", result.summary.c_str(), options.testOnly ? " (tested, nothing written)" : "");
   if (result.runCode < 0 && result.exitCode == 0) {
     fputs("dravik-sfx: the self-extractor ended before extracting\n", stderr);
     return 2;

@@ -139,6 +139,8 @@ static void Shutdown() {
   FreeLockedText(Sfx.InfoText);
   FreeLockedText(Sfx.MessageBuffer);
   Sfx.CustomCaption = Sfx.InfoText = Sfx.MessageBuffer = nullptr;
+  FreeLockedText(Sfx.MessageTable);
+  Sfx.MessageTable = nullptr;
   if (Sfx.ShellModule) FreeLibrary(Sfx.ShellModule);
 }
 
