@@ -1,0 +1,230 @@
+// dravik-sfx build: a new self-extractor from files and folders or from an
+// existing ZIP archive.
+#include "builder/build_command.h"
+
+#include "builder/file_io.h"
+#include "builder/span_writer.h"
+#include "builder/sfx_writer.h"
+#include "builder/text_codec.h"
+#include "builder/zip_from_files.h"
+#include "builder/zip_reader.h"
+#include "container/sfx_config.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+extern const unsigned char EmbeddedStub[];
+extern const unsigned EmbeddedStub_size;
+
+namespace {
+
+constexpr int kExitFailure = 2;
+constexpr int kExitUsage = 64;
+
+const char kBuildUsage[] =
+    "usage: dravik-sfx build -o OUT.exe [options] PATH...\n"
+    "       dravik-sfx build -o OUT.exe [options] --zip IN.zip\n"
+    "  -C DIR                 take the PATHs relative to DIR (-C DIR . stores DIR's contents)\n"
+    "  --zip IN.zip           wrap an existing archive, every entry's data unchanged\n"
+    "  --folder TEXT          default destination folder\n"
+    "  --prompt TEXT          start-up question; --prompt-buttons ok|yesno|okcancel (default ok)\n"
+    "  --caption TEXT         custom caption; --caption-title shows it as the dialog title\n"
+    "  --info TEXT            text shown by \"-info\" (default: the options given here)\n"
+    "  --overwrite            \"overwrite without prompting\" starts checked\n"
+    "  --auto                 unattended mode unless the command line says NOAUTO\n"
+    "  --password TEXT        encrypt every entry with traditional ZIP encryption\n"
+    "  --level N              deflate level, 0 stores (default 9)\n"
+    "  --codepage N           Windows ANSI code page of names and texts: 1252 (default) or 932\n"
+    "  --no-stub-crc          leave the stub CRC 0 (check off)\n"
+    "  --crc-from-start       the stub CRC covers the image headers too\n"
+    "  --span SIZE            a spanned set of volumes of at most SIZE bytes (K and M suffixes)\n"
+    "  --exe-volumes          spanned volumes carry \".EXE\", the first inside the self-extractor\n"
+    "  --split-set            with --zip naming the last part of a split archive (SET.zip beside\n"
+    "                         SET.z01, ...): its parts become the disks of a spanned set\n"
+    "  --stub FILE            use this stub instead of the built-in one\n";
+
+struct BuildOptions {
+  std::string output, zip, stub, baseFolder;
+  std::vector<std::string> paths;
+  std::string folder, prompt, caption, info, password;
+  bool haveInfo = false, havePassword = false;
+  std::string promptButtons = "ok";
+  bool captionTitle = false, overwrite = false, automatic = false;
+  bool noStubCrc = false, crcFromStart = false, exeVolumes = false, splitSet = false;
+  int level = 9;
+  unsigned codePage = 1252;
+  uint32_t span = 0;
+  std::string given;  // the options as given, for the default information text
+};
+
+int Usage(const std::string& why) {
+  fprintf(stderr, "dravik-sfx build: %s\n%s", why.c_str(), kBuildUsage);
+  return kExitUsage;
+}
+
+int Failure(const std::string& why) {
+  fprintf(stderr, "dravik-sfx build: %s\n", why.c_str());
+  return kExitFailure;
+}
+
+// "64K", "1M", "1440000": bytes; 0 when malformed.
+uint32_t ParseSize(const std::string& text) {
+  char* end = nullptr;
+  unsigned long long value = strtoull(text.c_str(), &end, 10);
+  if (end == text.c_str()) return 0;
+  if (*end == 'K' || *end == 'k') value *= 1024, end++;
+  else if (*end == 'M' || *end == 'm') value *= 1024 * 1024, end++;
+  return *end || value > 0xFFFFFFFFull ? 0 : static_cast<uint32_t>(value);
+}
+
+// Parses the arguments; returns -1 to go on, or an exit status.
+int ParseBuildOptions(int argc, char** argv, BuildOptions* o) {
+  for (int i = 0; i < argc; i++) {
+    std::string arg = argv[i];
+    auto next = [&](std::string* into) {
+      if (i + 1 >= argc) return false;
+      *into = argv[++i];
+      return true;
+    };
+    std::string value;
+    bool recorded = arg != "-o" && arg != "--stub" && arg != "--password" && arg != "--info";
+    if (arg == "--help" || arg == "-h") { fputs(kBuildUsage, stdout); return 0; }
+    else if (arg == "-o") { if (!next(&o->output)) return Usage("-o needs a file"); }
+    else if (arg == "-C") { if (!next(&o->baseFolder)) return Usage("-C needs a folder"); }
+    else if (arg == "--zip") { if (!next(&o->zip)) return Usage("--zip needs a file"); }
+    else if (arg == "--stub") { if (!next(&o->stub)) return Usage("--stub needs a file"); }
+    else if (arg == "--folder") { if (!next(&o->folder)) return Usage("--folder needs a text"); }
+    else if (arg == "--prompt") { if (!next(&o->prompt)) return Usage("--prompt needs a text"); }
+    else if (arg == "--caption") { if (!next(&o->caption)) return Usage("--caption needs a text"); }
+    else if (arg == "--info") { if (!next(&o->info)) return Usage("--info needs a text"); o->haveInfo = true; }
+    else if (arg == "--password") {
+      if (!next(&o->password) || o->password.empty()) return Usage("--password needs a text");
+      o->havePassword = true;
+    }
+    else if (arg == "--prompt-buttons") {
+      if (!next(&o->promptButtons)) return Usage("--prompt-buttons needs ok, yesno or okcancel");
+      if (o->promptButtons != "ok" && o->promptButtons != "yesno" && o->promptButtons != "okcancel")
+        return Usage("--prompt-buttons takes ok, yesno or okcancel");
+    }
+    else if (arg == "--level") {
+      if (!next(&value) || value.size() != 1 || value[0] < '0' || value[0] > '9') return Usage("--level takes 0 to 9");
+      o->level = value[0] - '0';
+    }
+    else if (arg == "--codepage") {
+      if (!next(&value)) return Usage("--codepage needs a number");
+      o->codePage = static_cast<unsigned>(atoi(value.c_str()));
+      if (!IsSupportedCodePage(o->codePage)) return Usage("--codepage takes 1252 or 932");
+    }
+    else if (arg == "--span") {
+      if (!next(&value) || !(o->span = ParseSize(value))) return Usage("--span needs a size in bytes");
+    }
+    else if (arg == "--caption-title") o->captionTitle = true;
+    else if (arg == "--overwrite") o->overwrite = true;
+    else if (arg == "--auto") o->automatic = true;
+    else if (arg == "--no-stub-crc") o->noStubCrc = true;
+    else if (arg == "--crc-from-start") o->crcFromStart = true;
+    else if (arg == "--exe-volumes") o->exeVolumes = true;
+    else if (arg == "--split-set") o->splitSet = true;
+    else if (!arg.empty() && arg[0] == '-' && arg != "-") return Usage("unknown option " + arg);
+    else { o->paths.push_back(arg); recorded = false; }
+    if (recorded) o->given += (o->given.empty() ? "" : " ") + arg + (value.empty() && i < argc && argv[i] != arg ? std::string(" ") + argv[i] : std::string());
+  }
+  if (o->output.empty()) return Usage("-o OUT.exe is required");
+  if (o->zip.empty() == o->paths.empty()) return Usage("give either PATHs or --zip IN.zip");
+  if ((o->exeVolumes || o->splitSet) && !o->span && !o->splitSet) return Usage("--exe-volumes needs --span");
+  if (o->splitSet && o->zip.empty()) return Usage("--split-set needs --zip");
+  return -1;
+}
+
+// The texts in the target code page, checked against their limits later.
+bool ConvertTexts(const BuildOptions& o, SfxSettings* s, std::string* error) {
+  const std::pair<const std::string*, std::string*> texts[] = {
+      {&o.folder, &s->folder}, {&o.prompt, &s->prompt}, {&o.caption, &s->caption}, {&o.info, &s->info}};
+  for (const auto& [from, to] : texts)
+    if (!Utf8ToCodePage(*from, o.codePage, to)) {
+      *error = "the text \"" + *from + "\" cannot be written in code page " + std::to_string(o.codePage);
+      return false;
+    }
+  return true;
+}
+
+uint32_t FlagsOf(const BuildOptions& o, const ZipArchive& archive) {
+  uint32_t flags = 0;
+  if (o.overwrite) flags |= SfxFlag::OverwriteDefault;
+  if (!o.caption.empty()) flags |= SfxFlag::UseCaption;
+  if (o.automatic) flags |= SfxFlag::AutoUnzip;
+  if (!o.crcFromStart) flags |= SfxFlag::CrcAfterHeaders;
+  if (o.captionTitle) flags |= SfxFlag::CaptionAsTitle;
+  if (o.promptButtons != "ok") flags |= SfxFlag::PromptAsks;
+  if (o.promptButtons == "okcancel") flags |= SfxFlag::PromptOkCancel;
+  for (const ZipEntry& entry : archive.entries)
+    if (entry.flags & kFlagEncryptedEntry) flags |= SfxFlag::HasPassword;
+  return flags;
+}
+
+bool LoadStub(const BuildOptions& o, std::vector<uint8_t>* stub, std::string* error) {
+  if (o.stub.empty()) {
+    stub->assign(EmbeddedStub, EmbeddedStub + EmbeddedStub_size);
+    return true;
+  }
+  if (!ReadWholeFile(o.stub, stub)) {
+    *error = "cannot read the stub " + o.stub;
+    return false;
+  }
+  return true;
+}
+
+bool LoadArchive(const BuildOptions& o, ZipArchive* archive, std::string* error) {
+  if (o.zip.empty()) {
+    FileSource source{o.baseFolder, o.paths, o.level, o.codePage};
+    return ZipFromFiles(source, archive, error);
+  }
+  std::vector<uint8_t> bytes;
+  if (!ReadWholeFile(o.zip, &bytes)) {
+    *error = "cannot read " + o.zip;
+    return false;
+  }
+  if (!ReadZip(bytes, archive, error)) {
+    *error = o.zip + ": " + *error;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int BuildCommand(int argc, char** argv) {
+  BuildOptions o;
+  int parsed = ParseBuildOptions(argc, argv, &o);
+  if (parsed >= 0) return parsed;
+  if (!o.haveInfo) {
+    o.info = "Built by dravik-sfx build" + (o.given.empty() ? std::string() : " " + o.given);
+    if (o.info.size() > kInfoTextLimit) o.info.resize(kInfoTextLimit);
+  }
+  std::string error;
+  std::vector<uint8_t> stub;
+  ZipArchive archive;
+  SfxSettings settings;
+  if (!LoadStub(o, &stub, &error) || !ConvertTexts(o, &settings, &error)) return Failure(error);
+  if (o.splitSet) {
+    SpanSource source{o.zip};
+    return BuildFromSplitSet(stub, source, settings, o.output, o.exeVolumes, &error) ? 0 : Failure(error);
+  }
+  if (!LoadArchive(o, &archive, &error)) return Failure(error);
+  if (o.havePassword) {
+    std::string password;
+    if (!Utf8ToCodePage(o.password, o.codePage, &password))
+      return Failure("the password cannot be written in code page " + std::to_string(o.codePage));
+    EncryptEntries(archive, password);
+  }
+  settings.flags = FlagsOf(o, archive);
+  settings.stubCrc = !o.noStubCrc;
+  if (o.span) return BuildSpannedSet(stub, archive, settings, o.output, o.span, o.exeVolumes, &error) ? 0 : Failure(error);
+  std::vector<uint8_t> image;
+  if (!LayOutSelfExtractor(stub, archive, settings, &image, &error) || !WriteFileAtomically(o.output, image, &error))
+    return Failure(error);
+  return 0;
+}

@@ -1,0 +1,4 @@
+// dravik-sfx build.
+#pragma once
+
+int BuildCommand(int argc, char** argv);

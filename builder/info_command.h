@@ -1,0 +1,4 @@
+// dravik-sfx info.
+#pragma once
+
+int InfoCommand(int argc, char** argv);

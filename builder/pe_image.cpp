@@ -1,0 +1,130 @@
+// The stub's PE32 image (see pe_image.h).
+//
+// PE format notes: the DOS header gives at offset 60 the offset of the
+// "PE\0\0" signature; the 20-byte file header follows (machine 0x14C for
+// i386, the section count, the optional header's size), then the optional
+// header (224 bytes in PE32 with 16 data directories), then the section
+// table, 40 bytes per section. A new section needs 40 free bytes after the
+// table within SizeOfHeaders. Raw data sits on FileAlignment boundaries,
+// virtual addresses on SectionAlignment ones.
+#include "builder/pe_image.h"
+
+#include "builder/zip_model.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr uint16_t kMachineI386 = 0x14C;
+constexpr uint16_t kPe32Magic = 0x10B;
+constexpr uint16_t kOptionalHeaderSize = 224;
+constexpr uint16_t kSubsystemGui = 2;
+constexpr unsigned kSectionHeaderSize = 40;
+constexpr unsigned kFileHeaderSize = 20;
+// Offsets inside the optional header.
+constexpr unsigned kSizeOfInitializedDataAt = 8;
+constexpr unsigned kEntryPointAt = 16;
+constexpr unsigned kSectionAlignmentAt = 32;
+constexpr unsigned kFileAlignmentAt = 36;
+constexpr unsigned kSizeOfImageAt = 56;
+constexpr unsigned kSizeOfHeadersAt = 60;
+constexpr unsigned kCheckSumAt = 64;
+constexpr unsigned kSubsystemAt = 68;
+constexpr unsigned kCertificateDirectoryAt = 96 + 4 * 8;  // data directory 4: the code signature
+
+uint32_t AlignUp(uint32_t value, uint32_t alignment) { return (value + alignment - 1) / alignment * alignment; }
+
+void SetLe32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; i++) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+}  // namespace
+
+bool ReadPeLayout(const std::vector<uint8_t>& b, PeLayout* l, std::string* error) {
+  auto fail = [&](const std::string& why) {
+    *error = "unusable stub: " + why;
+    return false;
+  };
+  if (b.size() < 64 || b[0] != 'M' || b[1] != 'Z') return fail("not an executable (no MZ header)");
+  l->headerAt = GetLe32(&b[60]);
+  if (l->headerAt > b.size() - 24 - kOptionalHeaderSize || memcmp(&b[l->headerAt], "PE\0\0", 4) != 0)
+    return fail("not a PE image");
+  const uint8_t* fileHeader = &b[l->headerAt + 4];
+  if (GetLe16(fileHeader) != kMachineI386) return fail("not an i386 image");
+  if (GetLe16(fileHeader + 16) != kOptionalHeaderSize) return fail("not a PE32 image with 16 data directories");
+  l->optionalAt = l->headerAt + 4 + kFileHeaderSize;
+  const uint8_t* optional = &b[l->optionalAt];
+  if (GetLe16(optional) != kPe32Magic) return fail("not a PE32 image");
+  if (GetLe16(optional + kSubsystemAt) != kSubsystemGui) return fail("not a GUI program");
+  if (GetLe32(optional + kCertificateDirectoryAt) != 0) return fail("the stub is signed; sign the self-extractor instead");
+  l->sectionCount = GetLe16(fileHeader + 2);
+  l->sectionTableAt = l->optionalAt + kOptionalHeaderSize;
+  l->fileAlignment = GetLe32(optional + kFileAlignmentAt);
+  l->sectionAlignment = GetLe32(optional + kSectionAlignmentAt);
+  l->sizeOfHeaders = GetLe32(optional + kSizeOfHeadersAt);
+  l->entryPoint = GetLe32(optional + kEntryPointAt);
+  if (!l->fileAlignment || !l->sectionAlignment || l->sizeOfHeaders > b.size()) return fail("damaged image header");
+  l->rawEnd = l->sizeOfHeaders;
+  l->virtualEnd = 0;
+  uint32_t firstRawData = static_cast<uint32_t>(b.size());
+  for (uint16_t i = 0; i < l->sectionCount; i++) {
+    size_t at = l->sectionTableAt + i * kSectionHeaderSize;
+    if (at + kSectionHeaderSize > l->sizeOfHeaders) return fail("damaged section table");
+    uint32_t virtualSize = GetLe32(&b[at + 8]), virtualAddress = GetLe32(&b[at + 12]);
+    uint32_t rawSize = GetLe32(&b[at + 16]), rawAt = GetLe32(&b[at + 20]);
+    if (rawSize && rawAt < firstRawData) firstRawData = rawAt;
+    if (rawSize && rawAt + rawSize > l->rawEnd) l->rawEnd = rawAt + rawSize;
+    uint32_t virtualEnd = virtualAddress + std::max(virtualSize, rawSize);
+    if (virtualEnd > l->virtualEnd) l->virtualEnd = virtualEnd;
+  }
+  uint32_t tableEnd = l->sectionTableAt + (l->sectionCount + 1) * kSectionHeaderSize;
+  if (tableEnd > l->sizeOfHeaders || tableEnd > firstRawData) return fail("no room for one more section header");
+  if (l->rawEnd != b.size()) return fail("data after the last section (the stub must end with its last section)");
+  return true;
+}
+
+uint32_t PayloadOffset(const PeLayout& layout) { return AlignUp(layout.rawEnd, layout.fileAlignment); }
+
+void AppendSection(std::vector<uint8_t>& image, const PeLayout& l, const char* name, uint32_t characteristics,
+                   const std::vector<uint8_t>& payload) {
+  uint32_t rawAt = PayloadOffset(l);
+  uint32_t rawSize = AlignUp(static_cast<uint32_t>(payload.size()), l.fileAlignment);
+  uint32_t virtualAt = AlignUp(l.virtualEnd, l.sectionAlignment);
+  uint32_t virtualSize = AlignUp(static_cast<uint32_t>(payload.size()), l.sectionAlignment);
+  size_t header = l.sectionTableAt + l.sectionCount * kSectionHeaderSize;
+  memcpy(&image[header], name, 8);
+  SetLe32(image, header + 8, virtualSize);
+  SetLe32(image, header + 12, virtualAt);
+  SetLe32(image, header + 16, rawSize);
+  SetLe32(image, header + 20, rawAt);
+  SetLe32(image, header + 24, 0);
+  SetLe32(image, header + 28, 0);
+  SetLe32(image, header + 32, 0);
+  SetLe32(image, header + 36, characteristics);
+  image[l.headerAt + 6] = static_cast<uint8_t>((l.sectionCount + 1) & 0xFF);
+  image[l.headerAt + 7] = static_cast<uint8_t>((l.sectionCount + 1) >> 8);
+  SetLe32(image, l.optionalAt + kSizeOfImageAt, virtualAt + virtualSize);
+  uint32_t initialised = GetLe32(&image[l.optionalAt + kSizeOfInitializedDataAt]);
+  SetLe32(image, l.optionalAt + kSizeOfInitializedDataAt, initialised + rawSize);
+  SetLe32(image, l.optionalAt + kCheckSumAt, 0);
+  image.resize(rawAt, 0);
+  image.insert(image.end(), payload.begin(), payload.end());
+  image.resize(rawAt + rawSize, 0);
+}
+
+// The image checksum: the file summed as 16-bit words with the carries
+// folded back in, the CheckSum field counted as 0, plus the file's length.
+void UpdatePeChecksum(std::vector<uint8_t>& image, const PeLayout& l) {
+  size_t checksumAt = l.optionalAt + kCheckSumAt;
+  SetLe32(image, checksumAt, 0);
+  uint64_t sum = 0;
+  for (size_t i = 0; i + 1 < image.size(); i += 2) {
+    sum += GetLe16(&image[i]);
+    sum = (sum & 0xFFFF) + (sum >> 16);
+  }
+  if (image.size() & 1) sum += image.back();
+  sum = (sum & 0xFFFF) + (sum >> 16);
+  sum = (sum & 0xFFFF) + (sum >> 16);
+  SetLe32(image, checksumAt, static_cast<uint32_t>(sum + image.size()));
+}

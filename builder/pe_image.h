@@ -1,0 +1,36 @@
+// The stub's PE32 image: checked, and given one more section at its end
+// for the payload.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct PeLayout {
+  uint32_t headerAt;        // e_lfanew: the "PE\0\0" signature
+  uint32_t optionalAt;      // the optional header
+  uint32_t sectionTableAt;
+  uint16_t sectionCount;
+  uint32_t fileAlignment;
+  uint32_t sectionAlignment;
+  uint32_t sizeOfHeaders;
+  uint32_t entryPoint;      // AddressOfEntryPoint
+  uint32_t rawEnd;          // end of the last section's raw data
+  uint32_t virtualEnd;      // end of the last section's virtual range
+};
+
+// Checks that `image` is a PE32 i386 GUI program the payload section can be
+// added to; false with *error_ret set otherwise.
+bool ReadPeLayout(const std::vector<uint8_t>& image, PeLayout* layout_ret, std::string* error_ret);
+
+// The file offset where the payload section's raw data will start.
+uint32_t PayloadOffset(const PeLayout& layout);
+
+// Adds the section `name` (8 bytes) holding `payload` (padded with zeros to
+// the file alignment) to image, which must hold exactly the stub; updates
+// the header's counts and sizes. The image checksum is set to 0.
+void AppendSection(std::vector<uint8_t>& image, const PeLayout& layout, const char* name, uint32_t characteristics,
+                   const std::vector<uint8_t>& payload);
+
+// Recomputes the optional header's CheckSum field over the whole file.
+void UpdatePeChecksum(std::vector<uint8_t>& image, const PeLayout& layout);

@@ -1,0 +1,176 @@
+// Laying out a self-extractor (see sfx_writer.h).
+#include "builder/sfx_writer.h"
+
+#include "archive/decryption.h"
+#include "builder/pe_image.h"
+#include "builder/zip_writer.h"
+#include "container/integrity.h"
+#include "container/sfx_config.h"
+#include "container/sfx_image.h"
+#include "startup/sfx_state.h"
+#include "util/crc32.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// The credit text the stub does not show; kept for tools that list it.
+const char kCreditText[] = "Dravik Self-Extractor";
+
+void SetLe16(std::vector<uint8_t>& b, size_t at, uint16_t v) {
+  b[at] = v & 0xFF;
+  b[at + 1] = v >> 8;
+}
+
+void SetLe32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
+  SetLe16(b, at, v & 0xFFFF);
+  SetLe16(b, at + 2, v >> 16);
+}
+
+bool CheckLimit(const std::string& text, unsigned limit, const char* option, std::string* error) {
+  if (text.size() <= limit) return true;
+  *error = std::string(option) + " is " + std::to_string(text.size()) + " bytes; the limit is " +
+           std::to_string(limit);
+  return false;
+}
+
+// The 12 bytes in front of an encrypted entry's data: random, but for the
+// last, which lets the self-extractor check the password: the CRC's high
+// byte, or the time's for an entry whose CRC follows in a descriptor.
+std::vector<uint8_t> EncryptionHeader(const ZipEntry& entry) {
+  std::vector<uint8_t> header(12);
+  FILE* random = fopen("/dev/urandom", "rb");
+  if (!random || fread(header.data(), 1, header.size(), random) != header.size()) {
+    for (size_t i = 0; i < header.size(); i++) header[i] = static_cast<uint8_t>(rand());
+  }
+  if (random) fclose(random);
+  header[11] = entry.hasDescriptor ? static_cast<uint8_t>(entry.modTime >> 8) : static_cast<uint8_t>(entry.crc32 >> 24);
+  return header;
+}
+
+}  // namespace
+
+bool MakeConfigBlock(const SfxSettings& s, std::vector<uint8_t>* block, std::string* error) {
+  if (!CheckLimit(s.folder, kFolderTextLimit, "--folder", error) ||
+      !CheckLimit(s.prompt, kPromptTextLimit, "--prompt", error) ||
+      !CheckLimit(s.caption, kCaptionTextLimit, "--caption", error) ||
+      !CheckLimit(s.info, kInfoTextLimit, "--info", error))
+    return false;
+  block->clear();
+  for (const std::string& text : {s.folder, std::string(kCreditText), s.prompt, s.caption, s.info}) {
+    if (text.find('\0') != std::string::npos) {
+      *error = "a text holds a NUL byte";
+      return false;
+    }
+    block->insert(block->end(), text.begin(), text.end());
+    block->push_back(0);
+  }
+  if (block->size() > kConfigBlockMaxSize) {
+    *error = "the texts take " + std::to_string(block->size()) + " bytes together; the limit is " +
+             std::to_string(kConfigBlockMaxSize);
+    return false;
+  }
+  return true;
+}
+
+std::string FindZipSignature(const std::vector<uint8_t>& bytes, size_t end) {
+  static const std::pair<uint32_t, const char*> kSignatures[] = {
+      {0x04034B50, "local header"},     {0x02014B50, "central header"},       {0x06054B50, "end record"},
+      {0x05054B50, "digital signature"}, {0x30304B50, "spanning marker"},      {0x08074B50, "spanning signature"}};
+  for (size_t at = 0; at + 4 <= end; at++) {
+    if (bytes[at] != 'P' || bytes[at + 1] != 'K') continue;
+    uint32_t value = GetLe32(&bytes[at]);
+    for (const auto& [signature, name] : kSignatures)
+      if (value == signature) return std::string(name) + " signature at offset " + std::to_string(at);
+  }
+  return "";
+}
+
+void EncryptEntries(ZipArchive& archive, const std::string& password) {
+  BuildCrcTable();
+  for (ZipEntry& entry : archive.entries) {
+    if ((entry.flags & kFlagEncryptedEntry) || (!entry.name.empty() && entry.name.back() == '/')) continue;
+    std::vector<uint8_t> plain = EncryptionHeader(entry);
+    plain.insert(plain.end(), entry.data.begin(), entry.data.end());
+    InitKeys(password.c_str());
+    for (uint8_t& byte : plain) {
+      uint8_t p = byte;
+      byte = p ^ KeyStreamByte();
+      UpdateKeys(p);
+    }
+    entry.data = std::move(plain);
+    entry.flags |= kFlagEncryptedEntry;
+  }
+}
+
+bool LayOutImage(const std::vector<uint8_t>& stub, const SfxSettings& settings, const ArchiveMaker& makeArchive,
+                 uint32_t totalSize, std::vector<uint8_t>* out, uint32_t* archiveAt_ret, std::string* error) {
+  PeLayout layout;
+  if (!ReadPeLayout(stub, &layout, error)) return false;
+  const BYTE* marker = SfxImage.Config.SfxMarker;
+  LONG recordAt = FindSfxMarker(stub.data(), static_cast<DWORD>(stub.size()), marker);
+  if (recordAt < 0 || static_cast<size_t>(recordAt) + SfxConfigOffset::RecordSize > stub.size()) {
+    *error = "unusable stub: no configuration record";
+    return false;
+  }
+  std::string signature = FindZipSignature(stub, stub.size());
+  if (!signature.empty()) {
+    *error = "unusable stub: it holds a ZIP " + signature;
+    return false;
+  }
+  std::vector<uint8_t> payload;
+  if (!MakeConfigBlock(settings, &payload, error)) return false;
+  uint32_t configAt = PayloadOffset(layout);
+  uint32_t archiveAt = configAt + static_cast<uint32_t>(payload.size());
+  PayloadArchive archive = makeArchive(archiveAt);
+  payload.insert(payload.end(), archive.bytes.begin(), archive.bytes.end());
+
+  std::vector<uint8_t> image = stub;
+  AppendSection(image, layout, kPayloadSectionName, kPayloadSectionCharacteristics, payload);
+  size_t r = static_cast<size_t>(recordAt);
+  SetLe32(image, r + SfxConfigOffset::ArchiveOffset, archiveAt);
+  SetLe32(image, r + SfxConfigOffset::ConfigBlockOffset, configAt);
+  SetLe32(image, r + SfxConfigOffset::EndRecordOffset, archive.endRecordAt);
+  SetLe32(image, r + SfxConfigOffset::TotalSize, totalSize);
+  SetLe32(image, r + SfxConfigOffset::SfxFlags, settings.flags);
+  SetLe16(image, r + SfxConfigOffset::Finalised, 0xFFFF);
+  SetLe32(image, r + SfxConfigOffset::EntryPointRva, layout.entryPoint);
+  SetLe32(image, r + SfxConfigOffset::StubCrc, 0);
+
+  signature = FindZipSignature(image, archiveAt);
+  if (!signature.empty()) {
+    *error = "a text would put a ZIP " + signature + " before the archive";
+    return false;
+  }
+  bool afterHeaders = (settings.flags & SfxFlag::CrcAfterHeaders) != 0;
+  if (settings.stubCrc) {
+    std::vector<uint8_t> copy(image.begin(), image.begin() + archiveAt);
+    uint32_t crc = 0;
+    BuildCrcTable();
+    if (!ComputeStubCrc(copy.data(), archiveAt, afterHeaders, marker, &crc)) {
+      *error = "unusable stub: its CRC range is empty";
+      return false;
+    }
+    SetLe32(image, r + SfxConfigOffset::StubCrc, crc);
+  }
+  // The checksum lies in the image header: it can be computed last only when
+  // the stub CRC leaves the header out.
+  if (afterHeaders || !settings.stubCrc) UpdatePeChecksum(image, layout);
+  *out = std::move(image);
+  *archiveAt_ret = archiveAt;
+  return true;
+}
+
+bool LayOutSelfExtractor(const std::vector<uint8_t>& stub, const ZipArchive& archive, const SfxSettings& settings,
+                         std::vector<uint8_t>* out, std::string* error) {
+  uint32_t totalSize = 0;
+  for (const ZipEntry& entry : archive.entries) totalSize += entry.uncompressedSize;
+  auto makeArchive = [&](uint32_t archiveAt) {
+    PayloadArchive made;
+    made.bytes = WriteZip(archive, archiveAt, &made.endRecordAt);
+    return made;
+  };
+  uint32_t archiveAt;
+  return LayOutImage(stub, settings, makeArchive, totalSize, out, &archiveAt, error);
+}

@@ -1,0 +1,159 @@
+// Making an archive from files and folders (see zip_from_files.h).
+#include "builder/zip_from_files.h"
+
+#include "builder/text_codec.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <iterator>
+
+namespace {
+
+constexpr uint32_t kFolderAttributes = 0x10 | (040755u << 16);  // MS-DOS folder bit, Unix mode
+constexpr uint32_t kFileAttributes = 0x20 | (0100644u << 16);  // MS-DOS archive bit, Unix mode
+constexpr uint16_t kMadeByUnix = (3 << 8) | 20;
+
+struct Collector {
+  const FileSource& source;
+  ZipArchive* archive;
+  std::string* error;
+
+  bool Fail(const std::string& why) {
+    *error = why;
+    return false;
+  }
+  std::string OnDisk(const std::string& path) const {
+    return source.baseFolder.empty() || path[0] == '/' ? path : source.baseFolder + "/" + path;
+  }
+  bool Add(const std::string& diskPath, const std::string& name);
+  bool AddFolder(const std::string& diskPath, const std::string& name, const struct stat& info);
+  bool AddFile(const std::string& diskPath, const std::string& name, const struct stat& info);
+};
+
+// The name an entry is stored under: the path as given, without "./",
+// leading separators or a trailing one; ".." is refused.
+bool StoredName(const std::string& path, std::string* name_ret, std::string* error_ret) {
+  std::string name;
+  size_t at = 0;
+  while (at <= path.size()) {
+    size_t end = path.find('/', at);
+    if (end == std::string::npos) end = path.size();
+    std::string part = path.substr(at, end - at);
+    if (part == "..") {
+      *error_ret = "path \"" + path + "\" reaches outside its folder; use -C";
+      return false;
+    }
+    if (!part.empty() && part != ".") name += (name.empty() ? "" : "/") + part;
+    at = end + 1;
+  }
+  *name_ret = name;
+  return true;
+}
+
+std::vector<uint8_t> Deflate(const std::vector<uint8_t>& data, int level) {
+  z_stream z{};
+  deflateInit2(&z, level, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
+  std::vector<uint8_t> out(deflateBound(&z, static_cast<uLong>(data.size())) + 16);
+  z.next_in = const_cast<Bytef*>(data.data());
+  z.avail_in = static_cast<uInt>(data.size());
+  z.next_out = out.data();
+  z.avail_out = static_cast<uInt>(out.size());
+  deflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
+bool Collector::AddFolder(const std::string& diskPath, const std::string& name, const struct stat& info) {
+  if (!name.empty()) {
+    ZipEntry entry;
+    if (!Utf8ToCodePage(name + "/", source.codePage, &entry.name))
+      return Fail("the name \"" + name + "\" cannot be written in code page " + std::to_string(source.codePage));
+    if (entry.name.size() > kNameLimit) return Fail("the name \"" + name + "/\" is over 200 bytes");
+    entry.versionMadeBy = kMadeByUnix;
+    entry.versionNeeded = 10;
+    entry.externalAttributes = kFolderAttributes;
+    DosDateTime(info.st_mtime, &entry.modDate, &entry.modTime);
+    archive->entries.push_back(std::move(entry));
+  }
+  DIR* listing = opendir(diskPath.c_str());
+  if (!listing) return Fail("cannot read the folder " + diskPath);
+  std::vector<std::string> children;
+  while (dirent* child = readdir(listing))
+    if (strcmp(child->d_name, ".") && strcmp(child->d_name, "..")) children.push_back(child->d_name);
+  closedir(listing);
+  std::sort(children.begin(), children.end());
+  for (const std::string& child : children)
+    if (!Add(diskPath + "/" + child, name.empty() ? child : name + "/" + child)) return false;
+  return true;
+}
+
+bool Collector::AddFile(const std::string& diskPath, const std::string& name, const struct stat& info) {
+  if (info.st_size > 0xFFFFFFFELL) return Fail(diskPath + " is 4 GiB or larger, which needs ZIP64");
+  std::ifstream in(diskPath, std::ios::binary);
+  if (!in) return Fail("cannot read " + diskPath);
+  std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), {});
+  ZipEntry entry;
+  if (!Utf8ToCodePage(name, source.codePage, &entry.name))
+    return Fail("the name \"" + name + "\" cannot be written in code page " + std::to_string(source.codePage));
+  if (entry.name.size() > kNameLimit) return Fail("the name \"" + name + "\" is over 200 bytes");
+  entry.versionMadeBy = kMadeByUnix;
+  entry.externalAttributes = kFileAttributes;
+  DosDateTime(info.st_mtime, &entry.modDate, &entry.modTime);
+  entry.crc32 = static_cast<uint32_t>(crc32(0, data.data(), static_cast<uInt>(data.size())));
+  entry.uncompressedSize = static_cast<uint32_t>(data.size());
+  std::vector<uint8_t> deflated;
+  if (source.level > 0 && !data.empty()) deflated = Deflate(data, source.level);
+  if (!deflated.empty() && deflated.size() < data.size()) {
+    entry.method = 8;
+    entry.data = std::move(deflated);
+  } else {
+    entry.versionNeeded = 10;
+    entry.data = std::move(data);
+  }
+  archive->entries.push_back(std::move(entry));
+  return true;
+}
+
+bool Collector::Add(const std::string& diskPath, const std::string& name) {
+  struct stat info;
+  if (stat(diskPath.c_str(), &info) != 0) return Fail("cannot read " + diskPath);
+  if (S_ISDIR(info.st_mode)) return AddFolder(diskPath, name, info);
+  if (S_ISREG(info.st_mode)) {
+    if (name.empty()) return Fail("no name to store " + diskPath + " under");
+    return AddFile(diskPath, name, info);
+  }
+  return Fail(diskPath + " is neither a file nor a folder");
+}
+
+}  // namespace
+
+void DosDateTime(int64_t unixTime, uint16_t* date_ret, uint16_t* time_ret) {
+  time_t seconds = static_cast<time_t>(unixTime);
+  struct tm local;
+  localtime_r(&seconds, &local);
+  if (local.tm_year < 80) {
+    local = tm{};
+    local.tm_year = 80;
+    local.tm_mday = 1;
+  }
+  *date_ret = static_cast<uint16_t>(((local.tm_year - 80) << 9) | ((local.tm_mon + 1) << 5) | local.tm_mday);
+  *time_ret = static_cast<uint16_t>((local.tm_hour << 11) | (local.tm_min << 5) | (local.tm_sec / 2));
+}
+
+bool ZipFromFiles(const FileSource& source, ZipArchive* archive_ret, std::string* error_ret) {
+  Collector collector{source, archive_ret, error_ret};
+  archive_ret->entries.clear();
+  for (const std::string& path : source.paths) {
+    std::string name;
+    if (!StoredName(path, &name, error_ret)) return false;
+    if (!collector.Add(collector.OnDisk(path), name)) return false;
+  }
+  return true;
+}

@@ -1,0 +1,23 @@
+// Making an archive from files and folders, as `zip -r` stores them: each
+// path under its own name, a folder entry for every folder, entries in a
+// fixed order (sorted by name within each folder), so that the same files
+// always give the same archive.
+#pragma once
+
+#include "builder/zip_model.h"
+
+#include <string>
+#include <vector>
+
+struct FileSource {
+  std::string baseFolder;          // the -C folder, or empty
+  std::vector<std::string> paths;  // as given on the command line
+  int level = 9;                   // deflate level; 0 stores
+  unsigned codePage = 1252;
+};
+
+bool ZipFromFiles(const FileSource& source, ZipArchive* archive_ret, std::string* error_ret);
+
+// The DOS date and time of a modification time, in local time (as the
+// self-extractor will set them back); times before 1980 become 1980.
+void DosDateTime(int64_t unixTime, uint16_t* date_ret, uint16_t* time_ret);

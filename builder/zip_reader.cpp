@@ -1,0 +1,142 @@
+// Reading an existing archive (see zip_reader.h).
+//
+// Format notes: the end record (PK\5\6, 22 bytes and a comment of up to
+// 64 KiB) is found by scanning back from the end; its directory offset may
+// be off by a prefix before the archive (a self-extractor, padding), which
+// shows as the directory not standing at its recorded offset: the real
+// position is the end record's own position less the directory size, and
+// the difference is added to every local offset. Archives written to a pipe
+// leave CRC-32 and sizes to a data descriptor after the data (flag bit 3);
+// the central directory always has them.
+//
+// Trust: the input is untrusted; every offset and length is checked
+// against the file's size before it is used.
+#include "builder/zip_reader.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr uint32_t kZip64Marker32 = 0xFFFFFFFF;
+constexpr uint16_t kZip64Marker16 = 0xFFFF;
+constexpr uint16_t kZip64ExtraId = 0x0001;
+
+struct Reader {
+  const std::vector<uint8_t>& bytes;
+  std::string* error;
+
+  bool Fail(const std::string& why) const {
+    *error = why;
+    return false;
+  }
+  bool Has(uint64_t at, uint64_t length) const { return at <= bytes.size() && length <= bytes.size() - at; }
+  const uint8_t* At(uint64_t at) const { return bytes.data() + at; }
+};
+
+// Position of the end record, or -1.
+long FindEndRecord(const std::vector<uint8_t>& b) {
+  if (b.size() < kEndRecordSize) return -1;
+  size_t lowest = b.size() > kEndRecordSize + 0xFFFF ? b.size() - kEndRecordSize - 0xFFFF : 0;
+  for (size_t at = b.size() - kEndRecordSize + 1; at-- > lowest;)
+    if (GetLe32(&b[at]) == kEndRecordSignature && at + kEndRecordSize + GetLe16(&b[at + 20]) == b.size())
+      return static_cast<long>(at);
+  for (size_t at = b.size() - kEndRecordSize + 1; at-- > lowest;)  // a comment length that is off
+    if (GetLe32(&b[at]) == kEndRecordSignature) return static_cast<long>(at);
+  return -1;
+}
+
+bool HasZip64Extra(const std::vector<uint8_t>& extra) {
+  for (size_t at = 0; at + 4 <= extra.size();) {
+    uint16_t id = GetLe16(&extra[at]), size = GetLe16(&extra[at + 2]);
+    if (id == kZip64ExtraId) return true;
+    at += 4 + size;
+  }
+  return false;
+}
+
+// Checks what the self-extractor can extract.
+bool CheckEntrySupported(const Reader& r, const ZipEntry& e, uint32_t compressedSize) {
+  if (e.method != 0 && e.method != 8)
+    return r.Fail("entry \"" + e.name + "\" uses compression method " + std::to_string(e.method) +
+                  "; only stored (0) and deflated (8) entries can be extracted");
+  if (e.flags & kFlagStrongEncryption)
+    return r.Fail("entry \"" + e.name + "\" uses strong encryption, which cannot be extracted");
+  if (compressedSize == kZip64Marker32 || e.uncompressedSize == kZip64Marker32 || HasZip64Extra(e.centralExtra))
+    return r.Fail("entry \"" + e.name + "\" needs ZIP64, which cannot be extracted");
+  if (e.name.size() > kNameLimit)
+    return r.Fail("entry \"" + e.name.substr(0, 40) + "...\" has a name over 200 bytes");
+  if (e.name.empty()) return r.Fail("an entry has an empty name");
+  return true;
+}
+
+// Reads one central header at *at and its entry's local record.
+bool ReadEntry(const Reader& r, uint64_t* at, int64_t shift, ZipEntry* e) {
+  if (!r.Has(*at, kCentralHeaderSize) || GetLe32(r.At(*at)) != kCentralHeaderSignature)
+    return r.Fail("the central directory is damaged");
+  const uint8_t* h = r.At(*at);
+  e->versionMadeBy = GetLe16(h + 4);
+  e->versionNeeded = GetLe16(h + 6);
+  e->flags = GetLe16(h + 8);
+  e->method = GetLe16(h + 10);
+  e->modTime = GetLe16(h + 12);
+  e->modDate = GetLe16(h + 14);
+  e->crc32 = GetLe32(h + 16);
+  uint32_t compressedSize = GetLe32(h + 20);
+  e->uncompressedSize = GetLe32(h + 24);
+  uint16_t nameLength = GetLe16(h + 28), extraLength = GetLe16(h + 30), commentLength = GetLe16(h + 32);
+  e->internalAttributes = GetLe16(h + 36);
+  e->externalAttributes = GetLe32(h + 38);
+  uint32_t localAt = GetLe32(h + 42);
+  if (!r.Has(*at + kCentralHeaderSize, uint64_t{nameLength} + extraLength + commentLength))
+    return r.Fail("the central directory is cut short");
+  const uint8_t* p = h + kCentralHeaderSize;
+  e->name.assign(reinterpret_cast<const char*>(p), nameLength);
+  e->centralExtra.assign(p + nameLength, p + nameLength + extraLength);
+  e->comment.assign(p + nameLength + extraLength, p + nameLength + extraLength + commentLength);
+  *at += kCentralHeaderSize + nameLength + extraLength + commentLength;
+  if (!CheckEntrySupported(r, *e, compressedSize)) return false;
+
+  int64_t local = static_cast<int64_t>(localAt) + shift;
+  if (local < 0 || !r.Has(static_cast<uint64_t>(local), kLocalHeaderSize) ||
+      GetLe32(r.At(static_cast<uint64_t>(local))) != kLocalHeaderSignature)
+    return r.Fail("the local header of \"" + e->name + "\" is missing");
+  const uint8_t* l = r.At(static_cast<uint64_t>(local));
+  uint16_t localNameLength = GetLe16(l + 26), localExtraLength = GetLe16(l + 28);
+  uint64_t dataAt = static_cast<uint64_t>(local) + kLocalHeaderSize + localNameLength + localExtraLength;
+  if (!r.Has(dataAt, compressedSize)) return r.Fail("the data of \"" + e->name + "\" runs past the end of the file");
+  e->localExtra.assign(l + kLocalHeaderSize + localNameLength, l + kLocalHeaderSize + localNameLength + localExtraLength);
+  e->data.assign(r.At(dataAt), r.At(dataAt) + compressedSize);
+  e->hasDescriptor = (e->flags & kFlagDescriptor) != 0;
+  return true;
+}
+
+}  // namespace
+
+bool ReadZip(const std::vector<uint8_t>& bytes, ZipArchive* archive_ret, std::string* error_ret) {
+  Reader r{bytes, error_ret};
+  long end = FindEndRecord(bytes);
+  if (end < 0) return r.Fail("not a ZIP archive (no end of central directory record)");
+  const uint8_t* e = r.At(static_cast<uint64_t>(end));
+  uint16_t count = GetLe16(e + 10);
+  uint32_t directorySize = GetLe32(e + 12), directoryAt = GetLe32(e + 16);
+  if (GetLe16(e + 4) != 0 || GetLe16(e + 6) != 0)
+    return r.Fail("a split or spanned archive (its end record names other disks); see --split-set");
+  if (count == kZip64Marker16 || directoryAt == kZip64Marker32 ||
+      (end >= 20 && GetLe32(r.At(static_cast<uint64_t>(end - 20))) == kZip64EndLocatorSignature))
+    return r.Fail("a ZIP64 archive, which cannot be extracted");
+  if (directorySize > static_cast<uint64_t>(end)) return r.Fail("the central directory is damaged");
+  uint64_t realDirectoryAt = static_cast<uint64_t>(end) - directorySize;
+  int64_t shift = static_cast<int64_t>(realDirectoryAt) - directoryAt;
+  uint16_t commentLength = GetLe16(e + 20);
+  size_t commentEnd = std::min(bytes.size(), static_cast<size_t>(end) + kEndRecordSize + commentLength);
+  archive_ret->comment.assign(bytes.begin() + end + kEndRecordSize, bytes.begin() + commentEnd);
+  archive_ret->entries.clear();
+  uint64_t at = realDirectoryAt;
+  for (uint16_t i = 0; i < count; i++) {
+    ZipEntry entry;
+    if (!ReadEntry(r, &at, shift, &entry)) return false;
+    archive_ret->entries.push_back(std::move(entry));
+  }
+  if (count == 0 && directorySize != 0) return r.Fail("the central directory is damaged");
+  return true;
+}
