@@ -1,1 +1,289 @@
-int main(){return 0;}
+// robot: starts a program, waits for its windows, writes what each shows
+// (title, texts, buttons, the message-box icon) and answers it as a small
+// script says. It drives the self-extractor in the end-to-end tests.
+//
+// usage: robot [--timeout SECONDS] ACTION... -- PROGRAM [ARGUMENTS]
+// Each ACTION is used up by the next new window of the program, in order:
+//   --click LABEL        press the button whose text is LABEL ('&' ignored)
+//   --click-id ID        press the button with this control id
+//   --read               only write the window down
+// and these act on that same window before its button is pressed:
+//   --type ID TEXT       put TEXT into the edit control ID
+// Windows beyond the script are written down and left alone. At the end
+// the robot writes "exit=N" with the program's full exit code; it exits 0,
+// or 3 when the program did not end in time (it is then killed).
+//
+// Acting is done by posting, never sending, so that the robot never waits
+// inside the program's modal loops.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kIconControlId = 1088;  // the icon of a message box
+constexpr DWORD kPollMs = 50;
+constexpr DWORD kSettleMs = 150;
+
+struct Action {
+  enum Kind { Click, ClickId, Read } kind = Read;
+  std::string label;
+  int id = 0;
+  std::vector<std::pair<int, std::string>> typing;  // edit id, text
+};
+
+struct Script {
+  DWORD timeoutMs = 30000;
+  std::vector<Action> actions;
+  std::string commandLine;
+};
+
+// ---- the command line ------------------------------------------------------
+
+std::string Quote(const char* arg) {
+  if (*arg && !strpbrk(arg, " \t\"")) return arg;
+  std::string quoted = "\"";
+  for (const char* p = arg; *p; p++) {
+    if (*p == '"') quoted += '\\';
+    quoted += *p;
+  }
+  return quoted + "\"";
+}
+
+bool ParseScript(int argc, char** argv, Script* script) {
+  std::vector<std::pair<int, std::string>> typing;  // goes with the next action
+  int i = 1;
+  for (; i < argc && strcmp(argv[i], "--"); i++) {
+    std::string arg = argv[i];
+    Action action;
+    if (arg == "--timeout" && i + 1 < argc) {
+      script->timeoutMs = static_cast<DWORD>(atof(argv[++i]) * 1000);
+      continue;
+    }
+    if (arg == "--type" && i + 2 < argc) {
+      typing.emplace_back(atoi(argv[i + 1]), argv[i + 2]);
+      i += 2;
+      continue;
+    }
+    if (arg == "--click" && i + 1 < argc) {
+      action.kind = Action::Click;
+      action.label = argv[++i];
+    } else if (arg == "--click-id" && i + 1 < argc) {
+      action.kind = Action::ClickId;
+      action.id = atoi(argv[++i]);
+    } else if (arg == "--read") {
+      action.kind = Action::Read;
+    } else {
+      fprintf(stderr, "robot: unknown argument %s\n", arg.c_str());
+      return false;
+    }
+    action.typing.swap(typing);
+    script->actions.push_back(action);
+  }
+  for (i++; i < argc; i++) script->commandLine += (script->commandLine.empty() ? "" : " ") + Quote(argv[i]);
+  return !script->commandLine.empty();
+}
+
+// ---- reading windows ---------------------------------------------------------
+
+std::string TextOf(HWND window) {
+  char text[4096] = "";
+  DWORD_PTR length = 0;
+  SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000,
+                      &length);
+  return text;
+}
+
+std::string ClassOf(HWND window) {
+  char name[128] = "";
+  GetClassNameA(window, name, sizeof name);
+  return name;
+}
+
+std::string Escaped(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\n') out += "\\n";
+    else if (c == '\r') out += "\\r";
+    else if (c == '\t') out += "\\t";
+    else if (c == '"' || c == '\\') out += std::string("\\") + c;
+    else out += c;
+  }
+  return out;
+}
+
+std::string WithoutAmpersands(const std::string& text) {
+  std::string out;
+  for (char c : text)
+    if (c != '&') out += c;
+  return out;
+}
+
+// The pixels of a size x size square of a device context, as 0x00RRGGBB.
+std::vector<COLORREF> Pixels(HDC dc, int x, int y, int size) {
+  std::vector<COLORREF> pixels;
+  for (int row = 0; row < size; row++)
+    for (int column = 0; column < size; column++) pixels.push_back(GetPixel(dc, x + column, y + row));
+  return pixels;
+}
+
+// A standard icon drawn on the given background, as the box draws it.
+std::vector<COLORREF> DrawnIcon(LPCSTR id, COLORREF background, int size) {
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, size, size);
+  HGDIOBJ previous = SelectObject(memory, bitmap);
+  HBRUSH brush = CreateSolidBrush(background);
+  RECT all = {0, 0, size, size};
+  FillRect(memory, &all, brush);
+  DrawIconEx(memory, 0, 0, LoadIconA(nullptr, id), size, size, 0, nullptr, DI_NORMAL);
+  std::vector<COLORREF> pixels = Pixels(memory, 0, 0, size);
+  SelectObject(memory, previous);
+  DeleteObject(brush);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return pixels;
+}
+
+// Which standard icon a message box shows. The icon handle cannot be read
+// from another process, so the icon control's pixels on the screen are
+// compared with each standard icon drawn here on the same background.
+std::string IconOf(HWND box) {
+  HWND icon = GetDlgItem(box, kIconControlId);
+  if (!icon || !IsWindowVisible(icon)) return "none";
+  DWORD_PTR handle = 0;
+  SendMessageTimeoutA(icon, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 2000, &handle);
+  if (!handle) return "none";
+  int size = GetSystemMetrics(SM_CXICON);
+  POINT origin = {0, 0};
+  ClientToScreen(icon, &origin);
+  HDC screen = GetDC(nullptr);
+  std::vector<COLORREF> shown = Pixels(screen, origin.x, origin.y, size);
+  ReleaseDC(nullptr, screen);
+  const std::pair<LPCSTR, const char*> kIcons[] = {
+      {IDI_HAND, "error"}, {IDI_QUESTION, "question"}, {IDI_EXCLAMATION, "warning"}, {IDI_ASTERISK, "information"}};
+  const char* best = "other";
+  size_t fewestDifferences = shown.size() / 20 + 1;  // nearly all pixels must agree
+  for (const auto& [id, name] : kIcons) {
+    std::vector<COLORREF> drawn = DrawnIcon(id, shown[0], size);
+    size_t differences = 0;
+    for (size_t i = 0; i < shown.size(); i++) differences += shown[i] != drawn[i];
+    if (differences < fewestDifferences) fewestDifferences = differences, best = name;
+  }
+  return best;
+}
+
+struct Control {
+  HWND window;
+  std::string className;
+  int id;
+  std::string text;
+  bool visible;
+};
+
+BOOL CALLBACK CollectControl(HWND child, LPARAM list) {
+  reinterpret_cast<std::vector<Control>*>(list)->push_back(
+      {child, ClassOf(child), GetDlgCtrlID(child), TextOf(child), IsWindowVisible(child) != FALSE});
+  return TRUE;
+}
+
+std::vector<Control> ControlsOf(HWND window) {
+  std::vector<Control> controls;
+  EnumChildWindows(window, CollectControl, reinterpret_cast<LPARAM>(&controls));
+  return controls;
+}
+
+void WriteDown(HWND window) {
+  HWND owner = GetWindow(window, GW_OWNER);
+  printf("window \"%s\" class=%s icon=%s owner=%s\n", Escaped(TextOf(window)).c_str(), ClassOf(window).c_str(),
+         IconOf(window).c_str(), owner ? "yes" : "none");
+  for (const Control& c : ControlsOf(window)) {
+    if (!c.visible || c.id == kIconControlId) continue;
+    std::string kind = c.className;
+    for (char& ch : kind) ch = static_cast<char>(tolower(ch));
+    printf("  %s %d \"%s\"\n", kind.c_str(), c.id, Escaped(c.text).c_str());
+  }
+  fflush(stdout);
+}
+
+// ---- acting ---------------------------------------------------------------------
+
+bool Press(HWND window, const Action& action) {
+  for (const auto& [id, text] : action.typing) SetDlgItemTextA(window, id, text.c_str());
+  if (action.kind == Action::Read) return true;
+  for (const Control& c : ControlsOf(window)) {
+    bool match = action.kind == Action::ClickId ? c.id == action.id
+                                                : _stricmp(c.className.c_str(), "Button") == 0 &&
+                                                      WithoutAmpersands(c.text) == WithoutAmpersands(action.label);
+    if (!match) continue;
+    printf("  -> press %d \"%s\"\n", c.id, Escaped(c.text).c_str());
+    fflush(stdout);
+    PostMessageA(window, WM_COMMAND, MAKEWPARAM(c.id, BN_CLICKED), reinterpret_cast<LPARAM>(c.window));
+    return true;
+  }
+  printf("  -> no button for this action\n");
+  fflush(stdout);
+  return false;
+}
+
+struct Finder {
+  DWORD processId;
+  std::vector<HWND>* seen;
+  HWND found;
+};
+
+BOOL CALLBACK FindNewWindow(HWND window, LPARAM data) {
+  Finder* finder = reinterpret_cast<Finder*>(data);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (owner != finder->processId || !IsWindowVisible(window)) return TRUE;
+  for (HWND seen : *finder->seen)
+    if (seen == window) return TRUE;
+  finder->found = window;
+  return FALSE;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Script script;
+  if (!ParseScript(argc, argv, &script)) {
+    fprintf(stderr, "usage: robot [--timeout S] [--click LABEL|--click-id ID|--read|--type ID TEXT]... -- PROGRAM [ARGS]\n");
+    return 64;
+  }
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  std::vector<char> line(script.commandLine.begin(), script.commandLine.end());
+  line.push_back('\0');
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    printf("robot: cannot start %s (error %lu)\n", script.commandLine.c_str(), GetLastError());
+    return 2;
+  }
+  std::vector<HWND> seen;
+  size_t next = 0;
+  DWORD started = GetTickCount();
+  while (WaitForSingleObject(process.hProcess, kPollMs) == WAIT_TIMEOUT) {
+    if (GetTickCount() - started > script.timeoutMs) {
+      printf("robot: timed out\n");
+      TerminateProcess(process.hProcess, 255);
+      return 3;
+    }
+    Finder finder{process.dwProcessId, &seen, nullptr};
+    EnumWindows(FindNewWindow, reinterpret_cast<LPARAM>(&finder));
+    if (!finder.found) continue;
+    Sleep(kSettleMs);  // let the window finish drawing its controls
+    seen.push_back(finder.found);
+    WriteDown(finder.found);
+    if (next < script.actions.size()) Press(finder.found, script.actions[next++]);
+  }
+  DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  printf("exit=%lu\n", code);
+  return 0;
+}
