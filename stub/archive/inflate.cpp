@@ -71,14 +71,28 @@ constexpr UINT kMaxLookAheadBytes = 2;
 
 const char kNotEnoughMemory[] = "not enough memory";
 
+// The bit buffer is a machine word: 32 bits in the stub (i686), 64 on a
+// 64-bit host, where one refill then covers a whole length/distance pair.
+using BitWord = uintptr_t;
+constexpr unsigned kBitWordBits = sizeof(BitWord) * 8;
+
+// Bits that one RefillWord guarantees: the word less one byte (a byte is only
+// taken whole, and the word may hold up to 7 bits before the refill).
+constexpr unsigned kRefilledBits = kBitWordBits - 8;
+
 // The decoder's working copies of the bit buffer and input position. Loaded
 // from SfxState at the start of a routine and stored back when it ends
 // normally. Bytes taken here straight from the chunk bypass NextInputByte,
 // so InputByte is brought up to date (the last byte taken) whenever control
 // goes back to it or to SfxState: a truncated stream then shifts in its
 // last byte again, as it would through NextInputByte alone, not a stale one.
+//
+// Bits above `count` are either zero or, after RefillWord, the very next
+// bytes of the chunk in the places they will take; the byte-wise fills OR
+// those same bytes in again, so they never disturb the valid bits. Store
+// clears them, so that SfxState holds only valid bits.
 struct BitStream {
-  uint32_t buffer;
+  BitWord buffer;
   unsigned count;
   BYTE* cursor;
   LONG available;
@@ -96,7 +110,7 @@ struct BitStream {
   }
   void Store() const {
     NoteLastByte();
-    Sfx.BitBuffer = buffer;
+    Sfx.BitBuffer = buffer & ((BitWord{1} << count) - 1);  // count < kBitWordBits
     Sfx.BitCount = static_cast<WORD>(count);
     Sfx.InputCursor = cursor;
     Sfx.InputAvailable = available;
@@ -124,11 +138,31 @@ struct BitStream {
   // (never look-ahead past the end), and at most 31 bits are then held.
   inline void Refill() {
     if (count <= 15 && available >= 2) {
-      buffer |= (static_cast<uint32_t>(cursor[0]) | static_cast<uint32_t>(cursor[1]) << 8) << count;
+      buffer |= (static_cast<BitWord>(cursor[0]) | static_cast<BitWord>(cursor[1]) << 8) << count;
       cursor += 2;
       available -= 2;
       count += 16;
     }
+  }
+
+  // Fills the word with as many whole bytes as fit: afterwards at least
+  // kRefilledBits bits are held. One unaligned load instead of a byte loop;
+  // the caller assures that the chunk holds a whole word (available >=
+  // sizeof(BitWord)). The bytes of the load that do not fit whole are left
+  // in the chunk and sit above `count` (see above).
+  inline void RefillWord() {
+    BitWord word;
+    memcpy(&word, cursor, sizeof word);
+    buffer |= word << count;
+    unsigned taken = (kBitWordBits - 1 - count) / 8;
+    cursor += taken;
+    available -= static_cast<LONG>(taken);
+    count += taken * 8;
+  }
+  // At least n (at most kRefilledBits) bits, in the fast loop, whose caller
+  // has made sure that the chunk holds a word for this refill.
+  inline void EnsureBitsFast(unsigned n) {
+    if (count < n) RefillWord();
   }
 
   // Makes at least n (at most 16) bits available.
@@ -141,15 +175,21 @@ struct BitStream {
       } else if (!FetchSlow(&byte)) {
         return false;
       }
-      buffer |= static_cast<uint32_t>(byte) << count;
+      buffer |= static_cast<BitWord>(byte) << count;
       count += 8;
     }
     return true;
   }
-  inline uint32_t Peek(unsigned n) const { return buffer & kBitMasks[n]; }
+  inline uint32_t Peek(unsigned n) const { return static_cast<uint32_t>(buffer) & kBitMasks[n]; }
   inline void Drop(unsigned n) {
     buffer >>= n;
     count -= n;
+  }
+  // The low n bits, dropped (n at most 16, all held).
+  inline uint32_t Take(unsigned n) {
+    uint32_t bits = Peek(n);
+    Drop(n);
+    return bits;
   }
 };
 
@@ -328,6 +368,64 @@ inline const HuffmanEntry* DecodeSymbol(BitStream& in, const HuffmanEntry* table
   return entry;
 }
 
+// Moves 8 (or 4) bytes, all read before any is written, so that a group may
+// overlap its own source.
+inline void MoveGroup8(BYTE* to, const BYTE* from) {
+  uint64_t group;
+  memcpy(&group, from, sizeof group);
+  memcpy(to, &group, sizeof group);
+}
+inline void MoveGroup4(BYTE* to, const BYTE* from) {
+  uint32_t group;
+  memcpy(&group, from, sizeof group);
+  memcpy(to, &group, sizeof group);
+}
+
+// Copies a match whose source and destination both lie inside the window
+// (neither crosses its end), giving the bytes the byte-wise upward copy
+// gives. No byte past the match's end is written: those bytes are the
+// oldest history, which a distance near 32 KiB may still ask for.
+//
+// Format notes: a distance shorter than the length repeats the last
+// `distance` bytes; the output from `distance` bytes back on is then
+// periodic, so any multiple of the distance serves as well as a source.
+inline void CopyMatchInWindow(BYTE* to, const BYTE* from, unsigned length) {
+  if (from >= to) {  // the source lies ahead (older bytes), or is the destination itself (a
+                     // distance of exactly 32 KiB): no byte is read after it is written
+    unsigned done = 0;
+    for (; length - done >= 8; done += 8) MoveGroup8(to + done, from + done);
+    for (; done < length; done++) to[done] = from[done];
+    return;
+  }
+  unsigned distance = static_cast<unsigned>(to - from);
+  if (distance >= 8) {  // each group reads only bytes already final
+    if (length >= 8) {
+      unsigned done = 0;
+      for (; length - done > 8; done += 8) MoveGroup8(to + done, from + done);
+      MoveGroup8(to + length - 8, from + length - 8);  // the last group, overlapping the one before
+    } else if (length >= 4) {
+      MoveGroup4(to, from);
+      MoveGroup4(to + length - 4, from + length - 4);
+    } else {
+      for (unsigned i = 0; i < length; i++) to[i] = from[i];
+    }
+    return;
+  }
+  if (distance == 1) {  // a run of one byte
+    memset(to, from[0], length);
+    return;
+  }
+  // Distances 2..7: groups of 8 from `step` back, the smallest multiple of
+  // the distance that is at least 8; the first bytes go one at a time until
+  // such a source lies wholly in the periodic output.
+  unsigned step = distance;
+  while (step < 8) step += distance;
+  unsigned done = 0;
+  for (; done < step - distance && done < length; done++) to[done] = from[done];
+  for (; length - done >= 8; done += 8) MoveGroup8(to + done, to + done - step);
+  for (; done < length; done++) to[done] = to[done - distance];
+}
+
 // Copies `length` bytes from `distance` back in the window, in pieces that
 // stop at the window's end, flushing the full window between them.
 inline bool CopyMatch(BYTE* window, unsigned* pos_io, unsigned distance, unsigned length) {
@@ -338,19 +436,9 @@ inline bool CopyMatch(BYTE* window, unsigned* pos_io, unsigned distance, unsigne
     unsigned piece = kWindowSize - (source > pos ? source : pos);
     if (piece > length) piece = length;
     length -= piece;
-    unsigned end = pos + piece;
-    if (source > pos || pos - source >= 8) {
-      // Groups of eight, then four: each group reads no byte that an earlier
-      // group wrote unless the byte-wise copy would have read it too (the
-      // source lies ahead of the destination, or 8 or more bytes behind it).
-      for (; end - pos >= 8; pos += 8, source += 8) memcpy(window + pos, window + source, 8);
-      if (end - pos >= 4) {
-        memcpy(window + pos, window + source, 4);
-        pos += 4;
-        source += 4;
-      }
-    }
-    while (pos < end) window[pos++] = window[source++];
+    CopyMatchInWindow(window + pos, window + source, piece);
+    pos += piece;
+    source += piece;
     if (pos == kWindowSize) {
       if (!FlushWindow(kWindowSize)) return false;
       pos = 0;
@@ -360,7 +448,106 @@ inline bool CopyMatch(BYTE* window, unsigned* pos_io, unsigned distance, unsigne
   return true;
 }
 
+// The longest match and the longest code with its extra bits.
+constexpr unsigned kMaxMatchLength = 258;
+constexpr unsigned kMaxLengthExtraBits = 5;
+constexpr unsigned kMaxDistanceExtraBits = 13;
+
+// Literal codes one refill is sure to cover: three on a 64-bit word.
+constexpr unsigned kLiteralsPerRefill = kRefilledBits / kMaxCodeLength;
+
+// The fast loop runs while the chunk holds input for three word refills
+// (a length/distance pair needs three on a 32-bit word) and the window has
+// room for what one round can write, a run of literals and then a whole
+// match, without reaching its end.
+constexpr LONG kFastLoopInputBytes = 3 * sizeof(BitWord);
+constexpr unsigned kFastLoopWindowLimit = kWindowSize - kMaxMatchLength - kLiteralsPerRefill;
+static_assert(kRefilledBits >= kMaxCodeLength + kMaxLengthExtraBits, "a length code and its extra bits per refill");
+static_assert(kRefilledBits >= kMaxCodeLength && kRefilledBits >= kMaxDistanceExtraBits, "a distance code per refill");
+
+// Looks up the next code in the fast loop, where the bits are known to be
+// there (a code, with its sub-table indices, never asks for more than 15);
+// null for an invalid code.
+inline const HuffmanEntry* DecodeSymbolFast(BitStream& in, const HuffmanEntry* table, uint32_t rootMask) {
+  const HuffmanEntry* entry = table + (static_cast<uint32_t>(in.buffer) & rootMask);
+  while (entry->Op > kOpLiteral) {  // a link, or a code no symbol has
+    if (entry->Op == kOpInvalid) return nullptr;
+    in.Drop(entry->Bits);
+    entry = entry->Next + in.Peek(entry->Op - kOpLiteral);
+  }
+  in.Drop(entry->Bits);
+  return entry;
+}
+
+// What DecodeFast returns when it stops before the block's end: the input
+// left in the chunk or the room left in the window ran short.
+constexpr int kFastLoopPaused = -1;
+
+// The fast loop: decodes while the chunk holds a few words of input and the
+// window has room for what one round writes, so that neither the input's nor
+// the window's end is checked per symbol; refills a word at a time and
+// copies matches without flushes. Returns kInflateOk at the end of the
+// block, kInflateBadData for an invalid code, kFastLoopPaused otherwise.
+// The bit stream and window position are worked on in local copies, whose
+// addresses never escape, so that they can live in registers.
+inline int DecodeFast(BitStream* in_io, unsigned* pos_io, const HuffmanEntry* literalTable,
+                      const HuffmanEntry* distanceTable, int literalBits, int distanceBits) {
+  BitStream in = *in_io;
+  unsigned pos = *pos_io;
+  BYTE* const window = Sfx.SlideWindow;
+  const uint32_t literalMask = kBitMasks[literalBits], distanceMask = kBitMasks[distanceBits];
+  int result = kFastLoopPaused;
+  while (in.available >= kFastLoopInputBytes && pos < kFastLoopWindowLimit) {
+    in.RefillWord();
+    // A run of literals, as many as the bits in hand cover.
+    const HuffmanEntry* entry;
+    unsigned codesLeft = kLiteralsPerRefill;
+    do {
+      entry = DecodeSymbolFast(in, literalTable, literalMask);
+      if (!entry) return kInflateBadData;
+      if (entry->Op != kOpLiteral) break;
+      window[pos++] = static_cast<BYTE>(entry->Value);
+    } while (--codesLeft);
+    if (entry->Op == kOpLiteral) continue;
+    if (entry->Op == kOpEndOfBlock) {
+      result = kInflateOk;
+      break;
+    }
+    if (!distanceTable) return kInflateBadData;  // a match in a block without distance codes
+    // A 64-bit word holds the rest of the match at once; a 32-bit one is
+    // topped up before each field.
+    constexpr unsigned kMatchTailBits = kMaxLengthExtraBits + kMaxCodeLength + kMaxDistanceExtraBits;
+    constexpr bool kWordHoldsMatchTail = kRefilledBits >= kMatchTailBits;
+    in.EnsureBitsFast(kWordHoldsMatchTail ? kMatchTailBits : kMaxLengthExtraBits);
+    unsigned length = entry->Value + in.Take(entry->Op);
+    if (!kWordHoldsMatchTail) in.EnsureBitsFast(kMaxCodeLength);
+    entry = DecodeSymbolFast(in, distanceTable, distanceMask);
+    if (!entry) return kInflateBadData;
+    if (!kWordHoldsMatchTail) in.EnsureBitsFast(kMaxDistanceExtraBits);
+    unsigned distance = entry->Value + in.Take(entry->Op);
+    BYTE* to = window + pos;
+    if (distance <= pos) {
+      CopyMatchInWindow(to, to - distance, length);
+    } else {  // the source starts among the older bytes at the window's top and may run on to its start
+      unsigned source = pos - distance + kWindowSize;
+      unsigned piece = kWindowSize - source < length ? kWindowSize - source : length;
+      CopyMatchInWindow(to, window + source, piece);
+      if (piece < length) CopyMatchInWindow(to + piece, window, length - piece);
+    }
+    pos += length;
+  }
+  *in_io = in;
+  *pos_io = pos;
+  return result;
+}
+
 // Decodes literal/length and distance codes until the end-of-block code.
+//
+// Two loops share the work: the fast loop (DecodeFast) for as long as it
+// can, and near the end of a chunk or of the window a careful path, which
+// fetches byte by byte (through NextInputByte when the chunk runs out) and
+// flushes the window when it fills, one symbol at a time until the fast
+// loop can take over again.
 int InflateCodes(const HuffmanEntry* literalTable, const HuffmanEntry* distanceTable, int literalBits,
                  int distanceBits) {
   if (!literalTable) return kInflateBadData;  // lookup in an empty code
@@ -369,34 +556,37 @@ int InflateCodes(const HuffmanEntry* literalTable, const HuffmanEntry* distanceT
   BYTE* const window = Sfx.SlideWindow;
   unsigned pos = Sfx.WindowPos;
   for (;;) {
-    in.Refill();
-    const HuffmanEntry* entry = DecodeSymbol(in, literalTable, literalBits);
-    if (!entry) return kInflateBadData;
-    if (entry->Op == kOpLiteral) {
-      window[pos++] = static_cast<BYTE>(entry->Value);
-      if (pos == kWindowSize) {
-        if (!FlushWindow(kWindowSize)) return kInflateBadData;
-        pos = 0;
+    int result = DecodeFast(&in, &pos, literalTable, distanceTable, literalBits, distanceBits);
+    if (result == kInflateBadData) return result;
+    const HuffmanEntry* entry = nullptr;
+    if (result == kFastLoopPaused) {  // the careful path, for one symbol
+      in.Refill();
+      entry = DecodeSymbol(in, literalTable, literalBits);
+      if (!entry) return kInflateBadData;
+      if (entry->Op == kOpLiteral) {
+        window[pos++] = static_cast<BYTE>(entry->Value);
+        if (pos == kWindowSize) {
+          if (!FlushWindow(kWindowSize)) return kInflateBadData;
+          pos = 0;
+        }
+        continue;
       }
-      continue;
     }
-    if (entry->Op == kOpEndOfBlock) {
+    if (result == kInflateOk || entry->Op == kOpEndOfBlock) {
       in.Store();
       Sfx.WindowPos = static_cast<WORD>(pos);
       return kInflateOk;
     }
     unsigned extraBits = entry->Op;
     if (!in.Fill(extraBits)) return kInflateBadData;
-    unsigned length = entry->Value + in.Peek(extraBits);
-    in.Drop(extraBits);
+    unsigned length = entry->Value + in.Take(extraBits);
     if (!distanceTable) return kInflateBadData;  // a match in a block without distance codes
     in.Refill();
     entry = DecodeSymbol(in, distanceTable, distanceBits);
     if (!entry) return kInflateBadData;
     extraBits = entry->Op;
     if (!in.Fill(extraBits)) return kInflateBadData;
-    unsigned distance = entry->Value + in.Peek(extraBits);
-    in.Drop(extraBits);
+    unsigned distance = entry->Value + in.Take(extraBits);
     if (!CopyMatch(window, &pos, distance, length)) return kInflateBadData;
   }
 }

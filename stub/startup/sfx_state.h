@@ -80,7 +80,8 @@ struct SfxState {
   UINT InputOverrun;           // bytes asked for after the input was exhausted
 
   // archive/ (the deflate decoder)
-  uint32_t BitBuffer;          // input bits not yet consumed, next bit lowest
+  uintptr_t BitBuffer;         // input bits not yet consumed, next bit lowest; a machine
+                               // word: 32 bits in the stub, 64 on a 64-bit host
   WORD BitCount;               // valid bits in BitBuffer
   WORD WindowPos;              // where the next output byte goes in SlideWindow
   WORD InputByte;              // where NextInputByte delivers each byte
