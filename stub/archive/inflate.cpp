@@ -368,7 +368,7 @@ inline const HuffmanEntry* DecodeSymbol(BitStream& in, const HuffmanEntry* table
   return entry;
 }
 
-// Moves 8 (or 4) bytes, all read before any is written, so that a group may
+// Moves 8 (4, 2) bytes, all read before any is written, so that a group may
 // overlap its own source.
 inline void MoveGroup8(BYTE* to, const BYTE* from) {
   uint64_t group;
@@ -380,6 +380,29 @@ inline void MoveGroup4(BYTE* to, const BYTE* from) {
   memcpy(&group, from, sizeof group);
   memcpy(to, &group, sizeof group);
 }
+inline void MoveGroup2(BYTE* to, const BYTE* from) {
+  uint16_t group;
+  memcpy(&group, from, sizeof group);
+  memcpy(to, &group, sizeof group);
+}
+
+// Copies a match whose source lies 8 or more bytes away from its
+// destination, behind or ahead: no group then reads a byte that this copy
+// has yet to write, or one it has already changed. The last group of each
+// kind may overlap the one before; it writes the same bytes again.
+inline void CopyDistantMatch(BYTE* to, const BYTE* from, unsigned length) {
+  if (length >= 8) {
+    unsigned done = 0;
+    for (; length - done > 8; done += 8) MoveGroup8(to + done, from + done);
+    MoveGroup8(to + length - 8, from + length - 8);
+  } else if (length >= 4) {
+    MoveGroup4(to, from);
+    MoveGroup4(to + length - 4, from + length - 4);
+  } else {  // 3 bytes (2 at the end of a split match; a split piece may even be 1)
+    if (length >= 2) MoveGroup2(to + length - 2, from + length - 2);
+    to[0] = from[0];
+  }
+}
 
 // Copies a match whose source and destination both lie inside the window
 // (neither crosses its end), giving the bytes the byte-wise upward copy
@@ -389,28 +412,22 @@ inline void MoveGroup4(BYTE* to, const BYTE* from) {
 // Format notes: a distance shorter than the length repeats the last
 // `distance` bytes; the output from `distance` bytes back on is then
 // periodic, so any multiple of the distance serves as well as a source.
+void CopyNearMatch(BYTE* to, const BYTE* from, unsigned length);
 inline void CopyMatchInWindow(BYTE* to, const BYTE* from, unsigned length) {
-  if (from >= to) {  // the source lies ahead (older bytes), or is the destination itself (a
-                     // distance of exactly 32 KiB): no byte is read after it is written
-    unsigned done = 0;
-    for (; length - done >= 8; done += 8) MoveGroup8(to + done, from + done);
-    for (; done < length; done++) to[done] = from[done];
+  if (to - from >= 8 || from - to >= 8)
+    CopyDistantMatch(to, from, length);
+  else
+    CopyNearMatch(to, from, length);
+}
+
+// The rarer matches, source and destination less than 8 bytes apart.
+void CopyNearMatch(BYTE* to, const BYTE* from, unsigned length) {
+  if (from >= to) {  // the source lies ahead (a distance just short of 32 KiB), or is the
+                     // destination itself (exactly 32 KiB): plain upward bytes
+    for (unsigned done = 0; done < length; done++) to[done] = from[done];
     return;
   }
   unsigned distance = static_cast<unsigned>(to - from);
-  if (distance >= 8) {  // each group reads only bytes already final
-    if (length >= 8) {
-      unsigned done = 0;
-      for (; length - done > 8; done += 8) MoveGroup8(to + done, from + done);
-      MoveGroup8(to + length - 8, from + length - 8);  // the last group, overlapping the one before
-    } else if (length >= 4) {
-      MoveGroup4(to, from);
-      MoveGroup4(to + length - 4, from + length - 4);
-    } else {
-      for (unsigned i = 0; i < length; i++) to[i] = from[i];
-    }
-    return;
-  }
   if (distance == 1) {  // a run of one byte
     memset(to, from[0], length);
     return;
@@ -453,15 +470,12 @@ constexpr unsigned kMaxMatchLength = 258;
 constexpr unsigned kMaxLengthExtraBits = 5;
 constexpr unsigned kMaxDistanceExtraBits = 13;
 
-// Literal codes one refill is sure to cover: three on a 64-bit word.
-constexpr unsigned kLiteralsPerRefill = kRefilledBits / kMaxCodeLength;
-
 // The fast loop runs while the chunk holds input for three word refills
 // (a length/distance pair needs three on a 32-bit word) and the window has
-// room for what one round can write, a run of literals and then a whole
-// match, without reaching its end.
+// room for what one round can write without reaching its end: a run of
+// literals (each code takes at least one bit of a word) and a whole match.
 constexpr LONG kFastLoopInputBytes = 3 * sizeof(BitWord);
-constexpr unsigned kFastLoopWindowLimit = kWindowSize - kMaxMatchLength - kLiteralsPerRefill;
+constexpr unsigned kFastLoopWindowLimit = kWindowSize - kMaxMatchLength - kBitWordBits;
 static_assert(kRefilledBits >= kMaxCodeLength + kMaxLengthExtraBits, "a length code and its extra bits per refill");
 static_assert(kRefilledBits >= kMaxCodeLength && kRefilledBits >= kMaxDistanceExtraBits, "a distance code per refill");
 
@@ -499,15 +513,16 @@ inline int DecodeFast(BitStream* in_io, unsigned* pos_io, const HuffmanEntry* li
   int result = kFastLoopPaused;
   while (in.available >= kFastLoopInputBytes && pos < kFastLoopWindowLimit) {
     in.RefillWord();
-    // A run of literals, as many as the bits in hand cover.
+    // A run of literals, for as long as the bits in hand are sure to hold
+    // another code (several per refill on a 64-bit word).
     const HuffmanEntry* entry;
-    unsigned codesLeft = kLiteralsPerRefill;
-    do {
+    for (;;) {
       entry = DecodeSymbolFast(in, literalTable, literalMask);
       if (!entry) return kInflateBadData;
       if (entry->Op != kOpLiteral) break;
       window[pos++] = static_cast<BYTE>(entry->Value);
-    } while (--codesLeft);
+      if (in.count < kMaxCodeLength) break;
+    }
     if (entry->Op == kOpLiteral) continue;
     if (entry->Op == kOpEndOfBlock) {
       result = kInflateOk;
