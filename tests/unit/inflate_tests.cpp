@@ -578,6 +578,49 @@ TEST_F(InflateTest, HandBuiltStreams) {
   }
 }
 
+// Every kind of match copy against the byte-wise copy (and zlib): runs,
+// periods of 2..7, sources 8 or more bytes behind, and, once the window has
+// wrapped, sources in its older top part, just ahead of the destination or
+// at it (distances near and at 32 KiB), each at lengths around the copy's
+// group sizes. Literals after the matches keep the decoder in its fast loop.
+TEST_F(InflateTest, MatchCopiesAgreeWithByteWiseCopy) {
+  static const PrefixCode fixedLit = FixedLiteralCode(), fixedDist = FixedDistanceCode();
+  const unsigned lengths[] = {3, 4, 5, 7, 8, 9, 15, 16, 17, 24, 100, 257, 258};
+  struct PrefixCase {
+    unsigned prefix;  // stored bytes before the matches
+    std::vector<unsigned> distances;
+  };
+  const PrefixCase prefixes[] = {
+      {1000, {1, 2, 3, 4, 5, 6, 7, 8, 9, 12, 16, 17, 100, 1000}},
+      {40000, {1, 3, 7, 8, 5000, 7231, 7233, 32000, 32760, 32761, 32765, 32767, 32768}},
+  };
+  for (const PrefixCase& p : prefixes)
+    for (unsigned distance : p.distances)
+      for (unsigned length : lengths) {
+        SCOPED_TRACE("prefix " + std::to_string(p.prefix) + " distance " + std::to_string(distance) + " length " +
+                     std::to_string(length));
+        BitWriter w;
+        w.Bits(0, 1).Bits(0, 2).AlignToByte();                   // BFINAL=0, BTYPE=00 (stored)
+        w.Bits(p.prefix, 16).Bits(~p.prefix & 0xFFFF, 16);        // LEN, NLEN
+        w.Bytes(Pattern(p.prefix));
+        w.Bits(1, 1).Bits(1, 2);                                  // BFINAL=1, BTYPE=01 (fixed)
+        PutMatch(w, fixedLit, fixedDist, length, distance);       // the match,
+        PutMatch(w, fixedLit, fixedDist, length, distance);       // and again right after it
+        for (int i = 0; i < 40; i++) fixedLit.Put(w, 'z');        // literals to read on
+        fixedLit.Put(w, 256);                                     // end of block
+        std::vector<uint8_t> expected = Pattern(p.prefix);
+        AppendMatch(expected, length, distance);
+        AppendMatch(expected, length, distance);
+        expected.insert(expected.end(), 40, 'z');
+
+        std::vector<uint8_t> out, control;
+        ASSERT_EQ(Decode(w.Stream(), expected.size() + 1, &out), kInflateOk);
+        ASSERT_TRUE(out == expected) << "output differs from the byte-wise copy";
+        ASSERT_TRUE(ZlibInflate(w.Stream(), expected.size() + 1, &control) && control == expected)
+            << "zlib disagrees";
+      }
+}
+
 // The final end-of-block code is the last bit of the last byte while the
 // first-level lookup asks for 9 bits: the decoder reads a byte past the end
 // and must still succeed.
