@@ -493,15 +493,16 @@ inline const HuffmanEntry* DecodeSymbolFast(BitStream& in, const HuffmanEntry* t
   return entry;
 }
 
-// What DecodeFast returns when it stops before the block's end: the input
-// left in the chunk or the room left in the window ran short.
-constexpr int kFastLoopPaused = -1;
+// What the decoding steps below return when they stop before the block's
+// end (besides kInflateOk at its end and kInflateBadData).
+constexpr int kBlockGoesOn = -1;
 
 // The fast loop: decodes while the chunk holds a few words of input and the
 // window has room for what one round writes, so that neither the input's nor
 // the window's end is checked per symbol; refills a word at a time and
 // copies matches without flushes. Returns kInflateOk at the end of the
-// block, kInflateBadData for an invalid code, kFastLoopPaused otherwise.
+// block, kInflateBadData for an invalid code, kBlockGoesOn when the input
+// left in the chunk or the room left in the window runs short.
 // The bit stream and window position are worked on in local copies, whose
 // addresses never escape, so that they can live in registers.
 inline int DecodeFast(BitStream* in_io, unsigned* pos_io, const HuffmanEntry* literalTable,
@@ -510,7 +511,7 @@ inline int DecodeFast(BitStream* in_io, unsigned* pos_io, const HuffmanEntry* li
   unsigned pos = *pos_io;
   BYTE* const window = Sfx.SlideWindow;
   const uint32_t literalMask = kBitMasks[literalBits], distanceMask = kBitMasks[distanceBits];
-  int result = kFastLoopPaused;
+  int result = kBlockGoesOn;
   while (in.available >= kFastLoopInputBytes && pos < kFastLoopWindowLimit) {
     in.RefillWord();
     // A run of literals, for as long as the bits in hand are sure to hold
@@ -523,8 +524,8 @@ inline int DecodeFast(BitStream* in_io, unsigned* pos_io, const HuffmanEntry* li
       window[pos++] = static_cast<BYTE>(entry->Value);
       if (in.count < kMaxCodeLength) break;
     }
-    if (entry->Op == kOpLiteral) continue;
-    if (entry->Op == kOpEndOfBlock) {
+    if (entry->Op >= kOpEndOfBlock) {  // the literal that ended the run, or the end of the block
+      if (entry->Op == kOpLiteral) continue;
       result = kInflateOk;
       break;
     }
@@ -556,54 +557,57 @@ inline int DecodeFast(BitStream* in_io, unsigned* pos_io, const HuffmanEntry* li
   return result;
 }
 
-// Decodes literal/length and distance codes until the end-of-block code.
-//
-// Two loops share the work: the fast loop (DecodeFast) for as long as it
-// can, and near the end of a chunk or of the window a careful path, which
-// fetches byte by byte (through NextInputByte when the chunk runs out) and
-// flushes the window when it fills, one symbol at a time until the fast
-// loop can take over again.
+// The careful path, for one symbol: fetches byte by byte (through
+// NextInputByte when the chunk runs out) and flushes the window when it
+// fills. Returns kBlockGoesOn after a literal or a match.
+int DecodeCarefully(BitStream& in, unsigned* pos_io, const HuffmanEntry* literalTable,
+                    const HuffmanEntry* distanceTable, int literalBits, int distanceBits) {
+  in.Refill();
+  const HuffmanEntry* entry = DecodeSymbol(in, literalTable, literalBits);
+  if (!entry) return kInflateBadData;
+  if (entry->Op == kOpLiteral) {
+    Sfx.SlideWindow[(*pos_io)++] = static_cast<BYTE>(entry->Value);
+    if (*pos_io == kWindowSize) {
+      if (!FlushWindow(kWindowSize)) return kInflateBadData;
+      *pos_io = 0;
+    }
+    return kBlockGoesOn;
+  }
+  if (entry->Op == kOpEndOfBlock) return kInflateOk;
+  unsigned extraBits = entry->Op;
+  if (!in.Fill(extraBits)) return kInflateBadData;
+  unsigned length = entry->Value + in.Take(extraBits);
+  if (!distanceTable) return kInflateBadData;  // a match in a block without distance codes
+  in.Refill();
+  entry = DecodeSymbol(in, distanceTable, distanceBits);
+  if (!entry) return kInflateBadData;
+  extraBits = entry->Op;
+  if (!in.Fill(extraBits)) return kInflateBadData;
+  unsigned distance = entry->Value + in.Take(extraBits);
+  if (!CopyMatch(Sfx.SlideWindow, pos_io, distance, length)) return kInflateBadData;
+  return kBlockGoesOn;
+}
+
+// Decodes literal/length and distance codes until the end-of-block code:
+// in the fast loop for as long as it can, and near the end of a chunk or of
+// the window on the careful path, one symbol at a time until the fast loop
+// can take over again.
 int InflateCodes(const HuffmanEntry* literalTable, const HuffmanEntry* distanceTable, int literalBits,
                  int distanceBits) {
   if (!literalTable) return kInflateBadData;  // lookup in an empty code
   BitStream in;
   in.Load();
-  BYTE* const window = Sfx.SlideWindow;
   unsigned pos = Sfx.WindowPos;
-  for (;;) {
-    int result = DecodeFast(&in, &pos, literalTable, distanceTable, literalBits, distanceBits);
-    if (result == kInflateBadData) return result;
-    const HuffmanEntry* entry = nullptr;
-    if (result == kFastLoopPaused) {  // the careful path, for one symbol
-      in.Refill();
-      entry = DecodeSymbol(in, literalTable, literalBits);
-      if (!entry) return kInflateBadData;
-      if (entry->Op == kOpLiteral) {
-        window[pos++] = static_cast<BYTE>(entry->Value);
-        if (pos == kWindowSize) {
-          if (!FlushWindow(kWindowSize)) return kInflateBadData;
-          pos = 0;
-        }
-        continue;
-      }
-    }
-    if (result == kInflateOk || entry->Op == kOpEndOfBlock) {
-      in.Store();
-      Sfx.WindowPos = static_cast<WORD>(pos);
-      return kInflateOk;
-    }
-    unsigned extraBits = entry->Op;
-    if (!in.Fill(extraBits)) return kInflateBadData;
-    unsigned length = entry->Value + in.Take(extraBits);
-    if (!distanceTable) return kInflateBadData;  // a match in a block without distance codes
-    in.Refill();
-    entry = DecodeSymbol(in, distanceTable, distanceBits);
-    if (!entry) return kInflateBadData;
-    extraBits = entry->Op;
-    if (!in.Fill(extraBits)) return kInflateBadData;
-    unsigned distance = entry->Value + in.Take(extraBits);
-    if (!CopyMatch(window, &pos, distance, length)) return kInflateBadData;
-  }
+  int result;
+  do {
+    result = DecodeFast(&in, &pos, literalTable, distanceTable, literalBits, distanceBits);
+    if (result == kBlockGoesOn)
+      result = DecodeCarefully(in, &pos, literalTable, distanceTable, literalBits, distanceBits);
+  } while (result == kBlockGoesOn);
+  if (result != kInflateOk) return result;
+  in.Store();
+  Sfx.WindowPos = static_cast<WORD>(pos);
+  return kInflateOk;
 }
 
 // Format notes: a stored block starts at the next byte boundary with LEN and
