@@ -12,13 +12,16 @@
 //
 // Trust: every input byte is untrusted. Table indices are bounded by the
 // widths the builder chose; window positions are kept below 32,768 by
-// masking; the memory-mode target is bounded by MemoryLimit.
+// masking, and in the fast loop by starting a round only with room for all
+// it can write; the memory-mode target is bounded by MemoryLimit.
 //
-// Speed: the decoding loops keep the bit buffer, the input cursor and the
-// window position in locals (BitStream) and go to NextInputByte only when
-// the current chunk is used up; the code loop tops the buffer up two bytes
-// at a time, and matches are copied eight bytes at a time where the
-// distance allows.
+// Speed: the decoding loops keep the bit buffer (a machine word), the input
+// cursor and the window position in locals (BitStream) and go to
+// NextInputByte only when the current chunk is used up. While the chunk
+// holds a few words and the window has room, a fast loop refills a word at
+// a time, decodes runs of literals without refilling, and checks neither
+// end per symbol; matches are copied in groups of eight where the distance
+// allows, and runs and short periods by pattern.
 #include "archive/inflate.h"
 
 #include "archive/archive_input.h"
