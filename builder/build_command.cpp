@@ -80,9 +80,27 @@ uint32_t ParseSize(const std::string& text) {
   return *end || value > 0xFFFFFFFFull ? 0 : static_cast<uint32_t>(value);
 }
 
+// Adds an option and its value to the record of the options given, which
+// becomes the default information text; a value with spaces is quoted.
+void RecordGiven(char** words, int count, std::string* given) {
+  for (int i = 0; i < count; i++) {
+    std::string word = words[i];
+    if (word.empty() || word.find_first_of(" \t\"") != std::string::npos) word = "\"" + word + "\"";
+    *given += (given->empty() ? "" : " ") + word;
+  }
+}
+
+// "1252" or "932": the code page; 0 for anything else.
+unsigned ParseCodePage(const std::string& text) {
+  char* end = nullptr;
+  unsigned long value = strtoul(text.c_str(), &end, 10);
+  return end != text.c_str() && !*end && IsSupportedCodePage(static_cast<unsigned>(value)) ? static_cast<unsigned>(value) : 0;
+}
+
 // Parses the arguments; returns -1 to go on, or an exit status.
 int ParseBuildOptions(int argc, char** argv, BuildOptions* o) {
   for (int i = 0; i < argc; i++) {
+    const int first = i;
     std::string arg = argv[i];
     auto next = [&](std::string* into) {
       if (i + 1 >= argc) return false;
@@ -115,8 +133,7 @@ int ParseBuildOptions(int argc, char** argv, BuildOptions* o) {
     }
     else if (arg == "--codepage") {
       if (!next(&value)) return Usage("--codepage needs a number");
-      o->codePage = static_cast<unsigned>(atoi(value.c_str()));
-      if (!IsSupportedCodePage(o->codePage)) return Usage("--codepage takes 1252 or 932");
+      if (!(o->codePage = ParseCodePage(value))) return Usage("--codepage takes 1252 or 932");
     }
     else if (arg == "--span") {
       if (!next(&value) || !(o->span = ParseSize(value))) return Usage("--span needs a size in bytes");
@@ -130,7 +147,7 @@ int ParseBuildOptions(int argc, char** argv, BuildOptions* o) {
     else if (arg == "--split-set") o->splitSet = true;
     else if (!arg.empty() && arg[0] == '-' && arg != "-") return Usage("unknown option " + arg);
     else { o->paths.push_back(arg); recorded = false; }
-    if (recorded) o->given += (o->given.empty() ? "" : " ") + arg + (value.empty() && i < argc && argv[i] != arg ? std::string(" ") + argv[i] : std::string());
+    if (recorded) RecordGiven(argv + first, i + 1 - first, &o->given);
   }
   if (o->output.empty()) return Usage("-o OUT.exe is required");
   if (o->zip.empty() == o->paths.empty()) return Usage("give either PATHs or --zip IN.zip");
@@ -149,6 +166,19 @@ bool ConvertTexts(const BuildOptions& o, SfxSettings* s, std::string* error) {
       return false;
     }
   return true;
+}
+
+// The default information text is ours, not the user's: rather than refuse
+// it, cut it to its limit, and not inside a double-byte character.
+void FitDefaultInfo(unsigned codePage, std::string* info) {
+  if (info->size() <= kInfoTextLimit) return;
+  size_t kept = 0;
+  while (kept < info->size()) {
+    size_t step = codePage == 932 && IsDoubleByteLead(static_cast<uint8_t>((*info)[kept])) ? 2 : 1;
+    if (kept + step > kInfoTextLimit) break;
+    kept += step;
+  }
+  info->resize(kept);
 }
 
 uint32_t FlagsOf(const BuildOptions& o, const ZipArchive& archive) {
@@ -187,7 +217,7 @@ bool LoadArchive(const BuildOptions& o, ZipArchive* archive, std::string* error)
     *error = "cannot read " + o.zip;
     return false;
   }
-  if (!ReadZip(bytes, archive, error)) {
+  if (!ReadZip(bytes, archive, error) || !CheckEntryData(*archive, error)) {
     *error = o.zip + ": " + *error;
     return false;
   }
@@ -200,15 +230,13 @@ int BuildCommand(int argc, char** argv) {
   BuildOptions o;
   int parsed = ParseBuildOptions(argc, argv, &o);
   if (parsed >= 0) return parsed;
-  if (!o.haveInfo) {
-    o.info = "Built by dravik-sfx build" + (o.given.empty() ? std::string() : " " + o.given);
-    if (o.info.size() > kInfoTextLimit) o.info.resize(kInfoTextLimit);
-  }
+  if (!o.haveInfo) o.info = "Built by dravik-sfx build" + (o.given.empty() ? std::string() : " " + o.given);
   std::string error;
   std::vector<uint8_t> stub;
   ZipArchive archive;
   SfxSettings settings;
   if (!LoadStub(o, &stub, &error) || !ConvertTexts(o, &settings, &error)) return Failure(error);
+  if (!o.haveInfo) FitDefaultInfo(o.codePage, &settings.info);
   if (o.splitSet) {
     SpanSource source{o.zip};
     return BuildFromSplitSet(stub, source, settings, o.output, o.exeVolumes, &error) ? 0 : Failure(error);

@@ -109,7 +109,7 @@ int InfoCommand(int argc, char** argv) {
   uint32_t configAt = Le32(b, r + SfxConfigOffset::ConfigBlockOffset);
   uint32_t flags = Le32(b, r + SfxConfigOffset::SfxFlags);
   printf("File                %s (%zu bytes)\n", argv[0], b.size());
-  printf("RecordOffset        %zu\n", r);
+  printf("SfxMarker           at offset %zu\n", r);
   printf("StubCrc             0x%08X%s\n", Le32(b, r + SfxConfigOffset::StubCrc),
          Le32(b, r + SfxConfigOffset::StubCrc) ? "" : " (check off)");
   printf("ArchiveOffset       %u\n", archiveAt);
@@ -117,7 +117,13 @@ int InfoCommand(int argc, char** argv) {
   printf("EndRecordOffset     %u\n", Le32(b, r + SfxConfigOffset::EndRecordOffset));
   printf("TotalSize           %u\n", Le32(b, r + SfxConfigOffset::TotalSize));
   PrintFlags(flags);
+  printf("Reserved32a         0x%08X\n", Le32(b, r + SfxConfigOffset::Reserved32a));
+  printf("Reserved32b         0x%08X\n", Le32(b, r + SfxConfigOffset::Reserved32b));
+  printf("Reserved16a         0x%04X\n", Le16(b, r + SfxConfigOffset::Reserved16a));
   printf("Finalised           0x%04X\n", Le16(b, r + SfxConfigOffset::Finalised));
+  printf("Reserved32c         0x%08X\n", Le32(b, r + SfxConfigOffset::Reserved32c));
+  printf("Reserved32d         0x%08X\n", Le32(b, r + SfxConfigOffset::Reserved32d));
+  printf("Reserved16b         0x%04X\n", Le16(b, r + SfxConfigOffset::Reserved16b));
   printf("EntryPointRva       0x%08X\n", Le32(b, r + SfxConfigOffset::EntryPointRva));
   if (configAt && configAt <= archiveAt && archiveAt <= b.size()) PrintTexts(b, configAt, archiveAt);
   PrintArchive(b, flags);

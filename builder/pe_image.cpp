@@ -33,6 +33,12 @@ constexpr unsigned kCheckSumAt = 64;
 constexpr unsigned kSubsystemAt = 68;
 constexpr unsigned kCertificateDirectoryAt = 96 + 4 * 8;  // data directory 4: the code signature
 
+// Alignments are powers of two; the file alignment is at most 64 KiB, so
+// the zero padding at the end of the payload always fits in an archive
+// comment.
+constexpr uint32_t kFileAlignmentMax = 0x10000;
+bool IsPowerOfTwo(uint32_t value) { return value && !(value & (value - 1)); }
+
 uint32_t AlignUp(uint32_t value, uint32_t alignment) { return (value + alignment - 1) / alignment * alignment; }
 
 void SetLe32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
@@ -48,7 +54,8 @@ bool ReadPeLayout(const std::vector<uint8_t>& b, PeLayout* l, std::string* error
   };
   if (b.size() < 64 || b[0] != 'M' || b[1] != 'Z') return fail("not an executable (no MZ header)");
   l->headerAt = GetLe32(&b[60]);
-  if (l->headerAt > b.size() - 24 - kOptionalHeaderSize || memcmp(&b[l->headerAt], "PE\0\0", 4) != 0)
+  uint64_t imageHeaderEnd = uint64_t{l->headerAt} + 4 + kFileHeaderSize + kOptionalHeaderSize;
+  if (imageHeaderEnd > b.size() || memcmp(&b[l->headerAt], "PE\0\0", 4) != 0)
     return fail("not a PE image");
   const uint8_t* fileHeader = &b[l->headerAt + 4];
   if (GetLe16(fileHeader) != kMachineI386) return fail("not an i386 image");
@@ -64,7 +71,9 @@ bool ReadPeLayout(const std::vector<uint8_t>& b, PeLayout* l, std::string* error
   l->sectionAlignment = GetLe32(optional + kSectionAlignmentAt);
   l->sizeOfHeaders = GetLe32(optional + kSizeOfHeadersAt);
   l->entryPoint = GetLe32(optional + kEntryPointAt);
-  if (!l->fileAlignment || !l->sectionAlignment || l->sizeOfHeaders > b.size()) return fail("damaged image header");
+  if (!IsPowerOfTwo(l->fileAlignment) || l->fileAlignment > kFileAlignmentMax || !IsPowerOfTwo(l->sectionAlignment) ||
+      l->sizeOfHeaders > b.size())
+    return fail("damaged image header");
   l->rawEnd = l->sizeOfHeaders;
   l->virtualEnd = 0;
   uint32_t firstRawData = static_cast<uint32_t>(b.size());
@@ -73,10 +82,12 @@ bool ReadPeLayout(const std::vector<uint8_t>& b, PeLayout* l, std::string* error
     if (at + kSectionHeaderSize > l->sizeOfHeaders) return fail("damaged section table");
     uint32_t virtualSize = GetLe32(&b[at + 8]), virtualAddress = GetLe32(&b[at + 12]);
     uint32_t rawSize = GetLe32(&b[at + 16]), rawAt = GetLe32(&b[at + 20]);
+    uint64_t rawEnd = uint64_t{rawAt} + rawSize;
+    uint64_t virtualEnd = uint64_t{virtualAddress} + std::max(virtualSize, rawSize);
+    if (rawEnd > b.size() || virtualEnd > 0x80000000u) return fail("a section lies outside the file or the address space");
     if (rawSize && rawAt < firstRawData) firstRawData = rawAt;
-    if (rawSize && rawAt + rawSize > l->rawEnd) l->rawEnd = rawAt + rawSize;
-    uint32_t virtualEnd = virtualAddress + std::max(virtualSize, rawSize);
-    if (virtualEnd > l->virtualEnd) l->virtualEnd = virtualEnd;
+    if (rawSize && rawEnd > l->rawEnd) l->rawEnd = static_cast<uint32_t>(rawEnd);
+    if (virtualEnd > l->virtualEnd) l->virtualEnd = static_cast<uint32_t>(virtualEnd);
   }
   uint32_t tableEnd = l->sectionTableAt + (l->sectionCount + 1) * kSectionHeaderSize;
   if (tableEnd > l->sizeOfHeaders || tableEnd > firstRawData) return fail("no room for one more section header");

@@ -15,6 +15,9 @@
 
 namespace {
 
+// The stub reads its own file with signed 32-bit offsets.
+constexpr uint64_t kImageSizeLimit = 0x7FFFFFFF;
+
 // The credit text the stub does not show; kept for tools that list it.
 const char kCreditText[] = "Dravik Self-Extractor";
 
@@ -47,6 +50,24 @@ std::vector<uint8_t> EncryptionHeader(const ZipEntry& entry) {
   if (random) fclose(random);
   header[11] = entry.hasDescriptor ? static_cast<uint8_t>(entry.modTime >> 8) : static_cast<uint8_t>(entry.crc32 >> 24);
   return header;
+}
+
+// Format notes: the payload section ends in zero padding up to the file
+// alignment. Left behind the end record, ZIP readers report those bytes as
+// data after the archive; counted as the archive comment instead (the end
+// record's last field is the comment length, and the comment is the last
+// thing in an archive) they are part of it, and the file ends where its
+// archive does. The stub never reads the comment. An archive with no end
+// record here (the head of a spanned set) keeps its plain padding.
+void AbsorbPaddingInComment(PayloadArchive& archive, uint32_t archiveAt, uint32_t fileAlignment) {
+  if (!archive.endRecordAt) return;
+  uint64_t end = uint64_t{archiveAt} + archive.bytes.size();
+  uint64_t padding = (fileAlignment - end % fileAlignment) % fileAlignment;
+  size_t lengthAt = archive.endRecordAt - archiveAt + kEndRecordCommentLengthAt;
+  size_t commentLength = GetLe16(&archive.bytes[lengthAt]);
+  if (commentLength + padding > 0xFFFF) return;
+  SetLe16(archive.bytes, lengthAt, static_cast<uint16_t>(commentLength + padding));
+  archive.bytes.resize(archive.bytes.size() + padding, 0);
 }
 
 }  // namespace
@@ -124,6 +145,11 @@ bool LayOutImage(const std::vector<uint8_t>& stub, const SfxSettings& settings, 
   uint32_t configAt = PayloadOffset(layout);
   uint32_t archiveAt = configAt + static_cast<uint32_t>(payload.size());
   PayloadArchive archive = makeArchive(archiveAt);
+  AbsorbPaddingInComment(archive, archiveAt, layout.fileAlignment);
+  if (uint64_t{archiveAt} + archive.bytes.size() + layout.fileAlignment > kImageSizeLimit) {
+    *error = "the self-extractor would be 2 GiB or larger, more than it can read";
+    return false;
+  }
   payload.insert(payload.end(), archive.bytes.begin(), archive.bytes.end());
 
   std::vector<uint8_t> image = stub;
@@ -164,6 +190,7 @@ bool LayOutImage(const std::vector<uint8_t>& stub, const SfxSettings& settings, 
 
 bool LayOutSelfExtractor(const std::vector<uint8_t>& stub, const ZipArchive& archive, const SfxSettings& settings,
                          std::vector<uint8_t>* out, std::string* error) {
+  if (!CheckArchiveFits(archive, error)) return false;
   uint32_t totalSize = 0;
   for (const ZipEntry& entry : archive.entries) totalSize += entry.uncompressedSize;
   auto makeArchive = [&](uint32_t archiveAt) {

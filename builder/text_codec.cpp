@@ -18,3 +18,5 @@ bool Utf8ToCodePage(const std::string& utf8, unsigned codePage, std::string* out
   out->resize(out->size() - toLeft);
   return ok;
 }
+
+bool IsDoubleByteLead(uint8_t byte) { return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC); }

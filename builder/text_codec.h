@@ -2,6 +2,7 @@
 // the self-extractor will see them in.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 // Converts UTF-8 text to the code page (1252 or 932); false when a character
@@ -9,3 +10,7 @@
 bool Utf8ToCodePage(const std::string& utf8, unsigned codePage, std::string* out);
 
 bool IsSupportedCodePage(unsigned codePage);
+
+// True for a lead byte of a double-byte character in code page 932
+// (0x81-0x9F, 0xE0-0xFC); the next byte belongs to the same character.
+bool IsDoubleByteLead(uint8_t byte);

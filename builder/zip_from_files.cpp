@@ -8,6 +8,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <set>
 #include <cstring>
 #include <ctime>
 #include <fstream>
@@ -18,11 +19,16 @@ namespace {
 constexpr uint32_t kFolderAttributes = 0x10 | (040755u << 16);  // MS-DOS folder bit, Unix mode
 constexpr uint32_t kFileAttributes = 0x20 | (0100644u << 16);  // MS-DOS archive bit, Unix mode
 constexpr uint16_t kMadeByUnix = (3 << 8) | 20;
+// A DOS date holds the years 1980 to 2107 (7 bits from 1980), as struct tm
+// counts them from 1900.
+constexpr int kDosFirstYear = 80;
+constexpr int kDosLastYear = 207;
 
 struct Collector {
   const FileSource& source;
   ZipArchive* archive;
   std::string* error;
+  std::set<std::string> stored;  // names already in the archive: a path given twice is stored once
 
   bool Fail(const std::string& why) {
     *error = why;
@@ -122,6 +128,7 @@ bool Collector::AddFile(const std::string& diskPath, const std::string& name, co
 }
 
 bool Collector::Add(const std::string& diskPath, const std::string& name) {
+  if (!name.empty() && !stored.insert(name).second) return true;
   struct stat info;
   if (stat(diskPath.c_str(), &info) != 0) return Fail("cannot read " + diskPath);
   if (S_ISDIR(info.st_mode)) return AddFolder(diskPath, name, info);
@@ -138,17 +145,25 @@ void DosDateTime(int64_t unixTime, uint16_t* date_ret, uint16_t* time_ret) {
   time_t seconds = static_cast<time_t>(unixTime);
   struct tm local;
   localtime_r(&seconds, &local);
-  if (local.tm_year < 80) {
+  if (local.tm_year < kDosFirstYear) {
     local = tm{};
-    local.tm_year = 80;
+    local.tm_year = kDosFirstYear;
     local.tm_mday = 1;
+  } else if (local.tm_year > kDosLastYear) {
+    local = tm{};
+    local.tm_year = kDosLastYear;
+    local.tm_mon = 11;
+    local.tm_mday = 31;
+    local.tm_hour = 23;
+    local.tm_min = 59;
+    local.tm_sec = 58;
   }
   *date_ret = static_cast<uint16_t>(((local.tm_year - 80) << 9) | ((local.tm_mon + 1) << 5) | local.tm_mday);
   *time_ret = static_cast<uint16_t>((local.tm_hour << 11) | (local.tm_min << 5) | (local.tm_sec / 2));
 }
 
 bool ZipFromFiles(const FileSource& source, ZipArchive* archive_ret, std::string* error_ret) {
-  Collector collector{source, archive_ret, error_ret};
+  Collector collector{source, archive_ret, error_ret, {}};
   archive_ret->entries.clear();
   for (const std::string& path : source.paths) {
     std::string name;

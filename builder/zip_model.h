@@ -40,6 +40,7 @@ constexpr unsigned kLocalHeaderSize = 30;
 constexpr unsigned kCentralHeaderSize = 46;
 constexpr unsigned kEndRecordSize = 22;
 constexpr unsigned kDescriptorSize = 16;
+constexpr unsigned kEndRecordCommentLengthAt = 20;  // the end record's last field
 constexpr unsigned kNameLimit = 200;
 constexpr uint16_t kFlagEncryptedEntry = 0x1;
 constexpr uint16_t kFlagDescriptor = 0x8;

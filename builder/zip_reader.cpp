@@ -13,6 +13,9 @@
 // against the file's size before it is used.
 #include "builder/zip_reader.h"
 
+#include <zlib.h>
+
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -33,12 +36,16 @@ struct Reader {
   const uint8_t* At(uint64_t at) const { return bytes.data() + at; }
 };
 
+bool StartsWithCentralHeader(const Reader& r, uint64_t at) {
+  return r.Has(at, 4) && GetLe32(r.At(at)) == kCentralHeaderSignature;
+}
+
 // Position of the end record, or -1.
 long FindEndRecord(const std::vector<uint8_t>& b) {
   if (b.size() < kEndRecordSize) return -1;
   size_t lowest = b.size() > kEndRecordSize + 0xFFFF ? b.size() - kEndRecordSize - 0xFFFF : 0;
   for (size_t at = b.size() - kEndRecordSize + 1; at-- > lowest;)
-    if (GetLe32(&b[at]) == kEndRecordSignature && at + kEndRecordSize + GetLe16(&b[at + 20]) == b.size())
+    if (GetLe32(&b[at]) == kEndRecordSignature && at + kEndRecordSize + GetLe16(&b[at + kEndRecordCommentLengthAt]) == b.size())
       return static_cast<long>(at);
   for (size_t at = b.size() - kEndRecordSize + 1; at-- > lowest;)  // a comment length that is off
     if (GetLe32(&b[at]) == kEndRecordSignature) return static_cast<long>(at);
@@ -52,6 +59,22 @@ bool HasZip64Extra(const std::vector<uint8_t>& extra) {
     at += 4 + size;
   }
   return false;
+}
+
+// The extra field without its ZIP64 block. A writer that streams may put one
+// in a local header for sizes it did not know yet; once the header carries
+// the real 32-bit sizes, a reader must not take them from there. A field
+// that does not parse as blocks is kept as it is.
+std::vector<uint8_t> WithoutZip64Extra(const std::vector<uint8_t>& extra) {
+  std::vector<uint8_t> kept;
+  size_t at = 0;
+  while (at + 4 <= extra.size()) {
+    uint16_t id = GetLe16(&extra[at]), size = GetLe16(&extra[at + 2]);
+    if (at + 4 + size > extra.size()) return extra;
+    if (id != kZip64ExtraId) kept.insert(kept.end(), extra.begin() + at, extra.begin() + at + 4 + size);
+    at += 4 + size;
+  }
+  return at == extra.size() ? kept : extra;
 }
 
 // Checks what the self-extractor can extract.
@@ -70,7 +93,7 @@ bool CheckEntrySupported(const Reader& r, const ZipEntry& e, uint32_t compressed
 }
 
 // Reads one central header at *at and its entry's local record.
-bool ReadEntry(const Reader& r, uint64_t* at, int64_t shift, ZipEntry* e) {
+bool ReadEntry(const Reader& r, uint64_t* at, int64_t shift, uint64_t directoryAt, ZipEntry* e) {
   if (!r.Has(*at, kCentralHeaderSize) || GetLe32(r.At(*at)) != kCentralHeaderSignature)
     return r.Fail("the central directory is damaged");
   const uint8_t* h = r.At(*at);
@@ -103,8 +126,10 @@ bool ReadEntry(const Reader& r, uint64_t* at, int64_t shift, ZipEntry* e) {
   const uint8_t* l = r.At(static_cast<uint64_t>(local));
   uint16_t localNameLength = GetLe16(l + 26), localExtraLength = GetLe16(l + 28);
   uint64_t dataAt = static_cast<uint64_t>(local) + kLocalHeaderSize + localNameLength + localExtraLength;
-  if (!r.Has(dataAt, compressedSize)) return r.Fail("the data of \"" + e->name + "\" runs past the end of the file");
-  e->localExtra.assign(l + kLocalHeaderSize + localNameLength, l + kLocalHeaderSize + localNameLength + localExtraLength);
+  if (dataAt + compressedSize > directoryAt)
+    return r.Fail("the data of \"" + e->name + "\" runs past the start of the central directory");
+  e->localExtra = WithoutZip64Extra(
+      std::vector<uint8_t>(l + kLocalHeaderSize + localNameLength, l + kLocalHeaderSize + localNameLength + localExtraLength));
   e->data.assign(r.At(dataAt), r.At(dataAt) + compressedSize);
   e->hasDescriptor = (e->flags & kFlagDescriptor) != 0;
   return true;
@@ -125,18 +150,78 @@ bool ReadZip(const std::vector<uint8_t>& bytes, ZipArchive* archive_ret, std::st
       (end >= 20 && GetLe32(r.At(static_cast<uint64_t>(end - 20))) == kZip64EndLocatorSignature))
     return r.Fail("a ZIP64 archive, which cannot be extracted");
   if (directorySize > static_cast<uint64_t>(end)) return r.Fail("the central directory is damaged");
+  // Normally the directory ends where the end record starts; when it does
+  // not begin there with a central header but does at its recorded offset,
+  // the recorded one holds (something stands between the two).
   uint64_t realDirectoryAt = static_cast<uint64_t>(end) - directorySize;
+  if (!StartsWithCentralHeader(r, realDirectoryAt) && count && StartsWithCentralHeader(r, directoryAt))
+    realDirectoryAt = directoryAt;
   int64_t shift = static_cast<int64_t>(realDirectoryAt) - directoryAt;
-  uint16_t commentLength = GetLe16(e + 20);
+  uint16_t commentLength = GetLe16(e + kEndRecordCommentLengthAt);
   size_t commentEnd = std::min(bytes.size(), static_cast<size_t>(end) + kEndRecordSize + commentLength);
   archive_ret->comment.assign(bytes.begin() + end + kEndRecordSize, bytes.begin() + commentEnd);
   archive_ret->entries.clear();
   uint64_t at = realDirectoryAt;
   for (uint16_t i = 0; i < count; i++) {
     ZipEntry entry;
-    if (!ReadEntry(r, &at, shift, &entry)) return false;
+    if (!ReadEntry(r, &at, shift, realDirectoryAt, &entry)) return false;
     archive_ret->entries.push_back(std::move(entry));
   }
   if (count == 0 && directorySize != 0) return r.Fail("the central directory is damaged");
+  return true;
+}
+
+namespace {
+
+// The size and CRC-32 of an entry's data once decoded; false when the data
+// is not a complete deflate stream. Output is counted, not kept.
+bool DecodedSizeAndCrc(const ZipEntry& e, uint64_t* size_ret, uint32_t* crc_ret) {
+  if (e.method == 0) {
+    *size_ret = e.data.size();
+    *crc_ret = static_cast<uint32_t>(crc32(0, e.data.data(), static_cast<uInt>(e.data.size())));
+    return true;
+  }
+  z_stream z{};
+  if (inflateInit2(&z, -15) != Z_OK) return false;
+  z.next_in = const_cast<Bytef*>(e.data.data());
+  z.avail_in = static_cast<uInt>(e.data.size());
+  uint8_t chunk[1 << 16];
+  uLong crc = crc32(0, nullptr, 0);
+  int status;
+  do {
+    z.next_out = chunk;
+    z.avail_out = sizeof chunk;
+    status = inflate(&z, Z_NO_FLUSH);
+    crc = crc32(crc, chunk, static_cast<uInt>(sizeof chunk - z.avail_out));
+  } while (status == Z_OK && (z.avail_out == 0 || z.avail_in > 0));
+  *size_ret = z.total_out;
+  *crc_ret = static_cast<uint32_t>(crc);
+  inflateEnd(&z);
+  return status == Z_STREAM_END;
+}
+
+}  // namespace
+
+bool CheckEntryData(const ZipArchive& archive, std::string* error_ret) {
+  for (const ZipEntry& e : archive.entries) {
+    if (e.flags & kFlagEncryptedEntry) continue;  // its data cannot be read without the password
+    uint64_t size;
+    uint32_t crc;
+    if (!DecodedSizeAndCrc(e, &size, &crc)) {
+      *error_ret = "the data of \"" + e.name + "\" is not a complete deflate stream";
+      return false;
+    }
+    if (size != e.uncompressedSize) {
+      *error_ret = "the data of \"" + e.name + "\" holds " + std::to_string(size) + " bytes; its directory entry says " +
+                   std::to_string(e.uncompressedSize);
+      return false;
+    }
+    if (crc != e.crc32) {
+      char numbers[64];
+      snprintf(numbers, sizeof numbers, "%08x; its directory entry says %08x", crc, e.crc32);
+      *error_ret = "the data of \"" + e.name + "\" has the CRC-32 " + numbers;
+      return false;
+    }
+  }
   return true;
 }

@@ -102,3 +102,21 @@ std::vector<uint8_t> WriteZip(const ZipArchive& archive, uint32_t base, uint32_t
   Append(out, CentralDirectory(archive, offsets, base + static_cast<uint32_t>(out.size()), endRecordAt_ret));
   return out;
 }
+
+bool CheckArchiveFits(const ZipArchive& archive, std::string* error_ret) {
+  constexpr size_t kEntryCountLimit = 0xFFFF;      // the end record's 16-bit counts
+  constexpr uint64_t kArchiveSizeLimit = 0x7FFFFFFF;  // the stub seeks with signed 32-bit offsets
+  if (archive.entries.size() > kEntryCountLimit) {
+    *error_ret = std::to_string(archive.entries.size()) + " entries; an archive without ZIP64 holds at most 65535";
+    return false;
+  }
+  uint64_t size = kEndRecordSize + archive.comment.size();
+  for (const ZipEntry& e : archive.entries)
+    size += kLocalHeaderSize + kCentralHeaderSize + kDescriptorSize + 2 * e.name.size() + e.localExtra.size() +
+            e.centralExtra.size() + e.comment.size() + e.data.size();
+  if (size > kArchiveSizeLimit) {
+    *error_ret = "the archive would be 2 GiB or larger, more than the self-extractor can read";
+    return false;
+  }
+  return true;
+}

@@ -5,6 +5,8 @@
 
 #include "builder/zip_model.h"
 
+#include <string>
+
 // The archive's bytes, as placed at file offset `base`; *endRecordAt_ret
 // gets the file offset of its end record.
 std::vector<uint8_t> WriteZip(const ZipArchive& archive, uint32_t base, uint32_t* endRecordAt_ret);
@@ -16,3 +18,8 @@ std::vector<uint8_t> LocalRecord(const ZipEntry& entry);
 // start at the given file offsets.
 std::vector<uint8_t> CentralDirectory(const ZipArchive& archive, const std::vector<uint32_t>& localOffsets,
                                       uint32_t directoryAt, uint32_t* endRecordAt_ret);
+
+// True when the archive can be written without ZIP64 and read by the
+// self-extractor: at most 65,535 entries and under 2 GiB of records; false
+// with *error_ret saying which limit it breaks.
+bool CheckArchiveFits(const ZipArchive& archive, std::string* error_ret);
