@@ -1,0 +1,284 @@
+// dravik-sfx build from files and folders: what ZIP readers make of the
+// result, how names, times and methods are stored, code pages, determinism,
+// and the command line's usage and failure statuses.
+//
+// Controls: Info-ZIP unzip, 7-Zip, Python's zipfile, file(1), and a forward
+// walker of our own written in Python (sfx_zip_walk.py).
+#include "builder_fixture.h"
+#include "stub_fixture.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <ctime>
+
+namespace {
+
+constexpr int kExitFailure = 2;
+constexpr int kExitUsage = 64;
+
+class BuildFromFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    work = MakeTempFolder();
+    source = work + "/src";
+    MakeSourceTree(source);
+    output = work + "/out.exe";
+  }
+  CommandResult Build(std::vector<std::string> args) {
+    args.insert(args.begin(), {"build", "-o", output});
+    return RunSfx(args);
+  }
+  // Python's view of the archive: one "name|method|date_time" line per entry.
+  std::string Listing(const std::string& file) {
+    CommandResult r = RunShell("python3 -c " + ShellQuote(
+        "import sys, zipfile\n"
+        "for i in zipfile.ZipFile(sys.argv[1]).infolist():\n"
+        "    print(i.filename, i.compress_type, '%04d-%02d-%02d %02d:%02d:%02d' % i.date_time, sep='|')\n") +
+        " " + ShellQuote(file));
+    EXPECT_EQ(r.status, 0) << r.err;
+    return r.out;
+  }
+  std::string work, source, output;
+};
+
+// Every ZIP reader we know accepts the self-extractor as it is, without a
+// warning: unzip, 7z (as a PE and forced to read it as a ZIP), zipfile and
+// our forward walker; file(1) sees a 32-bit GUI program; and the stub's own
+// checks and engine (dravik-sfx test) pass.
+TEST_F(BuildFromFiles, ExternalReadersAcceptItWithoutWarnings) {
+  std::string unzip = RequireTool("unzip"), sevenZip = RequireTool("7z"), file = RequireTool("file");
+  RequireTool("python3");
+  ASSERT_EQ(Build({"-C", source, "."}).status, 0);
+
+  CommandResult tested = RunShell(unzip + " -t " + ShellQuote(output));
+  EXPECT_EQ(tested.status, 0) << tested.out << tested.err;
+  EXPECT_EQ(tested.out.find("warning"), std::string::npos) << tested.out;
+  EXPECT_EQ(tested.err, "");
+  for (const char* type : {"", "-tzip "}) {
+    CommandResult seven = RunShell(sevenZip + " t " + type + ShellQuote(output));
+    EXPECT_EQ(seven.status, 0) << seven.out << seven.err;
+    EXPECT_EQ(seven.out.find("WARNING"), std::string::npos) << type << seven.out;
+    EXPECT_EQ(seven.out.find("Tail Size"), std::string::npos) << type << seven.out;
+  }
+  CommandResult walked = RunShell("python3 " + ShellQuote(DRAVIK_ZIP_WALK) + " " + ShellQuote(output));
+  EXPECT_EQ(walked.status, 0) << walked.out;
+  CommandResult kind = RunShell(file + " -b " + ShellQuote(output));
+  EXPECT_NE(kind.out.find("PE32 executable (GUI) Intel 80386"), std::string::npos) << kind.out;
+  CommandResult selfTest = RunSfx({"test", output});
+  EXPECT_EQ(selfTest.status, 0) << selfTest.out << selfTest.err;
+}
+
+TEST_F(BuildFromFiles, EntriesExtractToTheSameBytes) {
+  std::string unzip = RequireTool("unzip");
+  ASSERT_EQ(Build({"-C", source, "."}).status, 0);
+  std::string unpacked = work + "/unpacked";
+  ASSERT_EQ(RunShell(unzip + " -q " + ShellQuote(output) + " -d " + ShellQuote(unpacked)).status, 0);
+  CommandResult compared = RunShell("diff -r " + ShellQuote(source) + " " + ShellQuote(unpacked));
+  EXPECT_EQ(compared.status, 0) << compared.out;
+}
+
+// Each PATH is stored under its own name, as zip -r and tar store it; a
+// folder entry "name/" comes before its contents, which are in name order.
+TEST_F(BuildFromFiles, PathsAreStoredUnderTheirOwnNames) {
+  struct Case {
+    std::vector<std::string> paths;  // run from the folder that holds src/
+    std::string names;
+  } cases[] = {
+      {{"-C", "src", "."}, "a.txt empty/ empty.dat sub/ sub/b.txt sub/c.bin"},
+      {{"src/sub"}, "src/sub/ src/sub/b.txt src/sub/c.bin"},
+      {{"./src/sub/"}, "src/sub/ src/sub/b.txt src/sub/c.bin"},
+      {{"-C", "src", "sub/c.bin", "a.txt"}, "sub/c.bin a.txt"},
+      {{"-C", "src", "empty"}, "empty/"},
+      {{"-C", "src", "sub", "sub/b.txt"}, "sub/ sub/b.txt sub/c.bin"},  // a path given twice is stored once
+      {{"src/a.txt"}, "src/a.txt"},
+  };
+  for (const Case& c : cases) {
+    std::string line = "cd " + ShellQuote(work) + " && " + ShellQuote(DRAVIK_SFX_PROGRAM) + " build -o out.exe";
+    for (const std::string& path : c.paths) line += " " + ShellQuote(path);
+    CommandResult built = RunShell(line);
+    ASSERT_EQ(built.status, 0) << line << built.err;
+    std::string listing = Listing(output), names;
+    for (size_t at = 0; at < listing.size(); at = listing.find('\n', at) + 1)
+      names += (names.empty() ? "" : " ") + listing.substr(at, listing.find('|', at) - at);
+    EXPECT_EQ(names, c.names) << line;
+  }
+}
+
+// Deflate when it shrinks the data; store at level 0, for empty files,
+// folders and data that deflate would only make longer.
+TEST_F(BuildFromFiles, DeflatesOnlyWhenItShrinksAndLevelZeroStores) {
+  ASSERT_EQ(Build({"-C", source, "."}).status, 0);
+  std::string listing = Listing(output);
+  for (const char* line : {"a.txt|0|", "empty.dat|0|", "sub/|0|", "sub/b.txt|8|", "sub/c.bin|0|"})
+    EXPECT_NE(listing.find(line), std::string::npos) << line << "\n" << listing;
+  ASSERT_EQ(Build({"--level", "0", "-C", source, "."}).status, 0);
+  EXPECT_NE(Listing(output).find("sub/b.txt|0|"), std::string::npos);
+}
+
+// Times are the files' modification times in local time, which is how the
+// self-extractor gives them back on Windows.
+TEST_F(BuildFromFiles, DosTimesAreLocalTimes) {
+  struct Case {
+    const char* zone;
+    const char* expected;  // kTreeTime (2021-06-15 12:34:56 UTC) there
+  } cases[] = {{"UTC0", "2021-06-15 12:34:56"},
+               {"JST-9", "2021-06-15 21:34:56"},
+               {"EST5EDT,M3.2.0,M11.1.0", "2021-06-15 08:34:56"}};
+  for (const Case& c : cases) {
+    CommandResult built = RunSfx({"build", "-o", output, "-C", source, "a.txt"}, std::string("TZ=") + ShellQuote(c.zone));
+    ASSERT_EQ(built.status, 0) << built.err;
+    EXPECT_EQ(Listing(output), std::string("a.txt|0|") + c.expected + "\n") << c.zone;
+  }
+}
+
+TEST_F(BuildFromFiles, TimesOutsideTheDosRangeAreClampedToIt) {
+  SetModificationTime(source + "/a.txt", 0);              // 1970: before 1980
+  SetModificationTime(source + "/empty.dat", 5000000000);  // 2128: after 2107
+  CommandResult built = RunSfx({"build", "-o", output, "-C", source, "a.txt", "empty.dat"}, "TZ=UTC0");
+  ASSERT_EQ(built.status, 0) << built.err;
+  EXPECT_EQ(Listing(output), "a.txt|0|1980-01-01 00:00:00\nempty.dat|0|2107-12-31 23:59:58\n");
+}
+
+TEST_F(BuildFromFiles, SameInputAndOptionsGiveTheSameBytes) {
+  std::vector<std::string> options = {"--folder", "C:\\Out", "--prompt", "Go?", "--level", "6", "-C", source, "."};
+  ASSERT_EQ(Build(options).status, 0);
+  std::vector<uint8_t> first = ReadFile(output);
+  sleep(1);  // a build time, if one crept in, would now differ
+  std::string second = work + "/again.exe";
+  options.insert(options.begin(), {"build", "-o", second});
+  ASSERT_EQ(RunSfx(options).status, 0);
+  EXPECT_TRUE(first == ReadFile(second));
+}
+
+// Names go from UTF-8 to the Windows code page; one it cannot hold is
+// refused, naming the file.
+TEST_F(BuildFromFiles, NamesAreConvertedToTheCodePage) {
+  struct Case {
+    const char* name;         // UTF-8 on disk
+    const char* codePage;
+    const char* storedBytes;  // in the archive, or nullptr: refused
+  } cases[] = {
+      {"caf\xC3\xA9.txt", "1252", "caf\xE9.txt"},
+      {"\xE2\x82\xAC.txt", "1252", "\x80.txt"},                         // the euro sign
+      {"\xE6\x97\xA5\xE6\x9C\xAC.txt", "932", "\x93\xFA\x96\x7B.txt"},  // 日本
+      {"\xE8\xA1\xA8.txt", "932", "\x95\x5C.txt"},                      // 表: trail byte 0x5C
+      {"\xE6\x97\xA5\xE6\x9C\xAC.txt", "1252", nullptr},
+      {"\xCE\xB1.txt", "932", "\x83\xBF.txt"},                           // Greek alpha exists in 932
+      {"\xC3\xA9.txt", "932", nullptr},                                 // é does not
+  };
+  for (const Case& c : cases) {
+    std::string folder = MakeTempFolder();
+    WriteFile(folder + "/" + c.name, {'x'});
+    CommandResult built = RunSfx({"build", "-o", output, "--codepage", c.codePage, "-C", folder, c.name});
+    if (!c.storedBytes) {
+      EXPECT_EQ(built.status, kExitFailure) << c.name;
+      EXPECT_EQ(LineCount(built.err), 1) << built.err;
+      EXPECT_NE(built.err.find(c.name), std::string::npos) << built.err;
+      EXPECT_NE(built.err.find(c.codePage), std::string::npos) << built.err;
+      continue;
+    }
+    ASSERT_EQ(built.status, 0) << c.name << built.err;
+    std::vector<uint8_t> image = ReadFile(output);
+    long recordAt = FindRecord(image);
+    uint32_t archiveAt = Le32(image, recordAt + 12);
+    std::string stored(image.begin() + archiveAt + 30, image.begin() + archiveAt + 30 + Le16(image, archiveAt + 26));
+    EXPECT_EQ(stored, c.storedBytes) << c.name;
+  }
+}
+
+// 200 bytes is the longest name the self-extractor takes; the limit counts
+// the stored name with its folders.
+TEST_F(BuildFromFiles, NamesOver200BytesAreRefused) {
+  std::string folder = MakeTempFolder();
+  mkdir((folder + "/d").c_str(), 0755);
+  WriteFile(folder + "/d/" + std::string(198, 'n'), {'x'});  // "d/" + 198: 200 bytes
+  EXPECT_EQ(RunSfx({"build", "-o", output, "-C", folder, "d"}).status, 0);
+  WriteFile(folder + "/d/" + std::string(199, 'n'), {'x'});  // 201 bytes
+  CommandResult refused = RunSfx({"build", "-o", output, "-C", folder, "d"});
+  EXPECT_EQ(refused.status, kExitFailure);
+  EXPECT_EQ(LineCount(refused.err), 1) << refused.err;
+  EXPECT_NE(refused.err.find("200 bytes"), std::string::npos) << refused.err;
+}
+
+TEST(BuildCommandLine, WrongUsageExits64) {
+  std::string folder = MakeTempFolder();
+  MakeSourceTree(folder + "/src");
+  std::string out = folder + "/o.exe", src = folder + "/src";
+  const std::vector<std::string> cases[] = {
+      {},
+      {"frobnicate"},
+      {"build"},
+      {"build", src},                                    // no -o
+      {"build", "-o", out},                              // nothing to archive
+      {"build", "-o", out, "--zip", "x.zip", src},       // both
+      {"build", "-o", out, "--bogus", src},
+      {"build", "-o", out, "--level", "10", src},
+      {"build", "-o", out, "--level", "x", src},
+      {"build", "-o", out, "--codepage", "437", src},
+      {"build", "-o", out, "--codepage", "1252x", src},
+      {"build", "-o", out, "--prompt-buttons", "maybe", src},
+      {"build", "-o", out, src, "--folder"},             // an option without its value
+      {"info"},
+      {"info", "a.exe", "b.exe"},
+  };
+  for (const auto& args : cases) {
+    CommandResult r = RunSfx(args);
+    std::string shown;
+    for (const std::string& a : args) shown += a + " ";
+    EXPECT_EQ(r.status, kExitUsage) << shown;
+    EXPECT_NE(r.err, "") << shown;
+    EXPECT_FALSE(access(out.c_str(), F_OK) == 0) << shown;
+  }
+}
+
+TEST(BuildCommandLine, HelpOnEveryCommand) {
+  for (std::vector<std::string> args : {std::vector<std::string>{"--help"}, {"build", "--help"}, {"info", "--help"},
+                                        {"test", "--help"}, {"extract", "--help"}}) {
+    CommandResult r = RunSfx(args);
+    EXPECT_EQ(r.status, 0) << args[0];
+    EXPECT_NE(r.out.find("usage"), std::string::npos) << args[0];
+  }
+  CommandResult build = RunSfx({"build", "--help"});
+  for (const char* option : {"-C DIR", "--folder", "--prompt", "--prompt-buttons", "--caption", "--caption-title",
+                             "--info", "--overwrite", "--auto", "--level", "--codepage", "--no-stub-crc",
+                             "--crc-from-start", "--zip", "--stub"})
+    EXPECT_NE(build.out.find(option), std::string::npos) << option;
+}
+
+// A failure says what went wrong on one line, exits 2 and leaves nothing
+// under the output's name, nor a temporary file beside it; an existing
+// file of that name stays as it was.
+TEST(BuildCommandLine, FailuresExit2WithOneLineAndNoOutput) {
+  std::string folder = MakeTempFolder();
+  MakeSourceTree(folder + "/src");
+  std::string out = folder + "/o.exe", src = folder + "/src";
+  WriteFile(folder + "/not.zip", {'n', 'o'});
+  struct Case {
+    std::vector<std::string> args;
+    const char* says;
+  } cases[] = {
+      {{"-C", src, "missing.txt"}, "missing.txt"},
+      {{"--zip", folder + "/absent.zip"}, "absent.zip"},
+      {{"--zip", folder + "/not.zip"}, "not a ZIP"},
+      {{"--stub", folder + "/absent.exe", src}, "absent.exe"},
+      {{"--caption", std::string(65, 'c'), src}, "--caption"},
+  };
+  for (bool existing : {false, true}) {
+    if (existing) WriteFile(out, {'o', 'l', 'd'});
+    for (const Case& c : cases) {
+      std::vector<std::string> args = c.args;
+      args.insert(args.begin(), {"build", "-o", out});
+      CommandResult r = RunSfx(args);
+      EXPECT_EQ(r.status, kExitFailure) << c.says;
+      EXPECT_EQ(LineCount(r.err), 1) << r.err;
+      EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+      if (existing) EXPECT_TRUE(ReadFile(out) == std::vector<uint8_t>({'o', 'l', 'd'}));
+      else EXPECT_NE(access(out.c_str(), F_OK), 0);
+    }
+    CommandResult listing = RunShell("ls " + ShellQuote(folder));
+    EXPECT_EQ(listing.out, existing ? "not.zip\no.exe\nsrc\n" : "not.zip\nsrc\n");
+  }
+}
+
+}  // namespace
