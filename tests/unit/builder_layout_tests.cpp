@@ -1,0 +1,298 @@
+// dravik-sfx build: the file layout the stub relies on. The payload section
+// and the image header fields, the configuration record and its flags, the
+// stub CRC and the image checksum (each computed here by code of its own),
+// the text limits, the stubs the builder must refuse, and dravik-sfx info.
+#include "builder_fixture.h"
+#include "stub_fixture.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstring>
+
+namespace {
+
+constexpr int kExitFailure = 2;
+
+// Record fields, from the marker's first byte.
+constexpr unsigned kStubCrcAt = 8, kArchiveAt = 12, kConfigBlockAt = 16, kEndRecordAt = 20, kTotalSizeAt = 24,
+                   kFlagsAt = 28, kFinalisedAt = 42, kEntryPointAt = 54;
+
+struct Built {
+  CommandResult result;
+  std::vector<uint8_t> image;
+  long record = -1;
+  std::string folder;  // holds src/ and out.exe
+  uint32_t Field(unsigned at) const { return Le32(image, record + at); }
+};
+
+// Builds from a two-file tree with `options`; the image is empty on failure.
+Built BuildWith(std::vector<std::string> options) {
+  std::string folder = MakeTempFolder();
+  MakeSourceTree(folder + "/src");
+  options.insert(options.begin(), {"build", "-o", folder + "/out.exe", "-C", folder + "/src"});
+  options.push_back("a.txt");
+  options.push_back("sub");
+  Built built;
+  built.folder = folder;
+  built.result = RunSfx(options);
+  if (built.result.status == 0) {
+    built.image = ReadFile(folder + "/out.exe");
+    built.record = FindRecord(built.image);
+  }
+  return built;
+}
+
+// The added section: named _dravik_, the last one, on the alignments, raw
+// data right after the stub's last section, and counted by the header.
+TEST(PayloadSection, FollowsTheStubOnItsAlignments) {
+  std::vector<uint8_t> stub = BuiltStub();
+  PeView before = ReadPeView(stub);
+  Built built = BuildWith({});
+  ASSERT_EQ(built.result.status, 0) << built.result.err;
+  PeView after = ReadPeView(built.image);
+
+  ASSERT_EQ(after.sections.size(), before.sections.size() + 1);
+  const SectionHeader& last = before.sections.back();
+  const SectionHeader& payload = after.sections.back();
+  EXPECT_EQ(payload.name, "_dravik_");
+  EXPECT_EQ(payload.characteristics, 0x42000040u);
+  EXPECT_EQ(payload.rawAt % after.fileAlignment, 0u);
+  EXPECT_EQ(payload.rawAt, (last.rawAt + last.rawSize + after.fileAlignment - 1) / after.fileAlignment * after.fileAlignment);
+  EXPECT_EQ(payload.rawSize % after.fileAlignment, 0u);
+  EXPECT_EQ(payload.rawAt + payload.rawSize, built.image.size());
+  uint32_t lastVirtualEnd = last.virtualAddress + std::max(last.virtualSize, last.rawSize);
+  EXPECT_EQ(payload.virtualAddress,
+            (lastVirtualEnd + after.sectionAlignment - 1) / after.sectionAlignment * after.sectionAlignment);
+  EXPECT_GE(payload.virtualSize, built.Field(kEndRecordAt) + 22 - payload.rawAt);
+  EXPECT_EQ(after.sizeOfImage,
+            (payload.virtualAddress + payload.virtualSize + after.sectionAlignment - 1) / after.sectionAlignment *
+                after.sectionAlignment);
+  EXPECT_EQ(after.sizeOfInitializedData, before.sizeOfInitializedData + payload.rawSize);
+  EXPECT_EQ(after.entryPoint, before.entryPoint);
+  EXPECT_EQ(built.Field(kConfigBlockAt), payload.rawAt);
+}
+
+TEST(ConfigurationRecord, FieldsDescribeThePayload) {
+  Built built = BuildWith({"--folder", "C:\\Dest", "--prompt", "Unpack?", "--caption", "Setup kit", "--info", "About"});
+  ASSERT_EQ(built.result.status, 0) << built.result.err;
+  ASSERT_GE(built.record, 0);
+  const std::vector<uint8_t>& b = built.image;
+  uint32_t configAt = built.Field(kConfigBlockAt), archiveAt = built.Field(kArchiveAt);
+  std::string block(b.begin() + configAt, b.begin() + archiveAt);
+  static const char kBlock[] = "C:\\Dest\0Dravik Self-Extractor\0Unpack?\0Setup kit\0About\0";
+  EXPECT_EQ(block, std::string(kBlock, sizeof kBlock - 1));
+  EXPECT_EQ(Le32(b, archiveAt), 0x04034B50u);  // the first local header
+  EXPECT_EQ(Le32(b, built.Field(kEndRecordAt)), 0x06054B50u);
+  uint32_t endAt = built.Field(kEndRecordAt);
+  uint32_t directoryAt = Le32(b, endAt + 16);
+  EXPECT_EQ(Le32(b, directoryAt), 0x02014B50u);   // directory offset counted from the file's start
+  EXPECT_EQ(Le32(b, directoryAt + 42), archiveAt);  // so is the first entry's local header offset
+  uint32_t total = 0;
+  for (const char* file : {"/src/a.txt", "/src/sub/b.txt", "/src/sub/c.bin"})
+    total += static_cast<uint32_t>(ReadFile(built.folder + file).size());
+  EXPECT_EQ(built.Field(kTotalSizeAt), total);
+  EXPECT_EQ(Le16(b, built.record + kFinalisedAt), 0xFFFF);
+  EXPECT_EQ(built.Field(kEntryPointAt), ReadPeView(b).entryPoint);
+  for (unsigned reserved : {32u, 36u, 44u, 48u}) EXPECT_EQ(built.Field(reserved), 0u) << reserved;
+  for (unsigned reserved : {40u, 52u, 58u}) EXPECT_EQ(Le16(b, built.record + reserved), 0u) << reserved;
+}
+
+TEST(ConfigurationRecord, FlagsFollowTheOptions) {
+  struct Case {
+    std::vector<std::string> options;
+    uint32_t flags;
+  } cases[] = {
+      {{}, 0x800},
+      {{"--overwrite"}, 0x802},
+      {{"--caption", "Kit"}, 0x810},
+      {{"--caption", "Kit", "--caption-title"}, 0x40810},
+      {{"--caption-title"}, 0x40800},  // the dialog is titled "Setup"
+      {{"--auto"}, 0xA00},
+      {{"--prompt", "Go?", "--prompt-buttons", "ok"}, 0x800},
+      {{"--prompt", "Go?", "--prompt-buttons", "yesno"}, 0x80800},
+      {{"--prompt", "Go?", "--prompt-buttons", "okcancel"}, 0x180800},
+      {{"--crc-from-start"}, 0x0},
+      {{"--no-stub-crc"}, 0x800},
+      {{"--overwrite", "--auto", "--crc-from-start", "--caption", "K"}, 0x212},
+  };
+  for (const Case& c : cases) {
+    Built built = BuildWith(c.options);
+    ASSERT_EQ(built.result.status, 0) << built.result.err;
+    EXPECT_EQ(built.Field(kFlagsAt), c.flags) << ::testing::PrintToString(c.options);
+  }
+}
+
+// The stub CRC, computed here over the first ArchiveOffset bytes with the
+// CRC field zeroed: from just after the image header by default, from the
+// file's first byte with --crc-from-start, and 0 (check off) with
+// --no-stub-crc. The image checksum is that of the finished file when the
+// CRC leaves the header out, and 0 when the CRC covers it.
+TEST(StubCrc, CoversTheStubPartAsTheStubChecksIt) {
+  struct Case {
+    std::vector<std::string> options;
+    bool checked, fromStart, checkSum;
+  } cases[] = {
+      {{}, true, false, true},
+      {{"--crc-from-start"}, true, true, false},
+      {{"--no-stub-crc"}, false, false, true},
+  };
+  for (const Case& c : cases) {
+    Built built = BuildWith(c.options);
+    ASSERT_EQ(built.result.status, 0) << built.result.err;
+    PeView pe = ReadPeView(built.image);
+    std::vector<uint8_t> copy(built.image.begin(), built.image.begin() + built.Field(kArchiveAt));
+    memset(&copy[built.record + kStubCrcAt], 0, 4);
+    size_t start = c.fromStart ? 0 : pe.lfanew + 248;
+    uint32_t expected = static_cast<uint32_t>(crc32(0, copy.data() + start, static_cast<uInt>(copy.size() - start)));
+    EXPECT_EQ(built.Field(kStubCrcAt), c.checked ? expected : 0u) << ::testing::PrintToString(c.options);
+    uint32_t checkSumAt = pe.optionalAt + 64;
+    EXPECT_EQ(pe.checkSum, c.checkSum ? ReferencePeChecksum(built.image, checkSumAt) : 0u)
+        << ::testing::PrintToString(c.options);
+    CommandResult selfTest = RunSfx({"test", built.folder + "/out.exe"});
+    EXPECT_EQ(selfTest.status, 0) << selfTest.out << selfTest.err;
+  }
+}
+
+// Limits in bytes after conversion to the code page; the message names the
+// option. The five texts together must fit the 1,256-byte block.
+TEST(ConfigBlockTexts, LimitsAreEnforcedAfterConversion) {
+  const std::string kanji = "\xE6\x97\xA5";  // 3 bytes in UTF-8, 2 in code page 932
+  struct Case {
+    std::vector<std::string> options;
+    const char* refusal;  // nullptr: accepted
+  } cases[] = {
+      {{"--folder", std::string(260, 'f')}, nullptr},
+      {{"--folder", std::string(261, 'f')}, "--folder"},
+      {{"--prompt", std::string(513, 'p')}, nullptr},
+      {{"--prompt", std::string(514, 'p')}, "--prompt"},
+      {{"--caption", std::string(64, 'c')}, nullptr},
+      {{"--caption", std::string(65, 'c')}, "--caption"},
+      {{"--info", std::string(511, 'i')}, nullptr},
+      {{"--info", std::string(512, 'i')}, "--info"},
+      {{"--codepage", "932", "--caption", [&] { std::string t; for (int i = 0; i < 32; i++) t += kanji; return t; }()}, nullptr},
+      {{"--codepage", "932", "--caption", [&] { std::string t; for (int i = 0; i < 33; i++) t += kanji; return t; }()}, "--caption"},
+      {{"--caption", "\xE6\x97\xA5"}, "1252"},  // not in the code page
+      {{"--folder", std::string(260, 'f'), "--prompt", std::string(513, 'p'), "--caption", std::string(64, 'c'),
+        "--info", std::string(394, 'i')}, "1256"},  // with the 21-byte credit text and 5 terminators: 1,257
+      {{"--folder", std::string(260, 'f'), "--prompt", std::string(513, 'p'), "--caption", std::string(64, 'c'),
+        "--info", std::string(393, 'i')}, nullptr},  // exactly 1,256
+      {{"--prompt", "PK\x03\x04"}, "signature"},  // a ZIP signature may not stand before the archive
+  };
+  for (const Case& c : cases) {
+    Built built = BuildWith(c.options);
+    if (!c.refusal) {
+      EXPECT_EQ(built.result.status, 0) << built.result.err;
+      continue;
+    }
+    EXPECT_EQ(built.result.status, kExitFailure) << c.refusal;
+    EXPECT_EQ(LineCount(built.result.err), 1) << built.result.err;
+    EXPECT_NE(built.result.err.find(c.refusal), std::string::npos) << built.result.err;
+  }
+}
+
+// The default information text lists the options given (not the output,
+// stub or password), each value with it.
+TEST(ConfigBlockTexts, DefaultInfoListsTheOptionsGiven) {
+  Built built = BuildWith({"--folder", "C:\\My Files", "--overwrite", "--level", "5", "--prompt-buttons", "yesno"});
+  ASSERT_EQ(built.result.status, 0) << built.result.err;
+  uint32_t archiveAt = built.Field(kArchiveAt);
+  std::string block(built.image.begin() + built.Field(kConfigBlockAt), built.image.begin() + archiveAt - 1);
+  std::string info = block.substr(block.rfind('\0') + 1);
+  EXPECT_NE(info.find("--folder \"C:\\My Files\" --overwrite --level 5 --prompt-buttons yesno"), std::string::npos) << info;
+  EXPECT_EQ(info.find("out.exe"), std::string::npos) << info;
+}
+
+// Stubs the builder must refuse, each made from the real stub: the payload
+// has to be the last section with nothing after it, the record must be
+// there and no complete ZIP signature may stand in the stub.
+TEST(StubChecks, UnusableStubsAreRefused) {
+  const std::vector<uint8_t> stub = BuiltStub();
+  const PeView pe = ReadPeView(stub);
+  const SectionHeader& firstSection = pe.sections.front();
+  auto withBytes = [&](size_t at, std::vector<uint8_t> bytes) {
+    std::vector<uint8_t> changed = stub;
+    std::copy(bytes.begin(), bytes.end(), changed.begin() + at);
+    return changed;
+  };
+  auto signatureInCode = [&](uint8_t third, uint8_t fourth) {
+    return withBytes(firstSection.rawAt + 16, {'P', 'K', third, fourth});
+  };
+  // The image header moved down until the section table fills SizeOfHeaders
+  // but for less than one more 40-byte header.
+  auto noRoomForASection = [&] {
+    std::vector<uint8_t> changed = stub;
+    uint32_t headerBytes = 248 + 40 * static_cast<uint32_t>(pe.sections.size());
+    uint32_t newLfanew = (std::min(pe.sizeOfHeaders, firstSection.rawAt) - headerBytes - 8) & ~7u;
+    std::vector<uint8_t> header(stub.begin() + pe.lfanew, stub.begin() + pe.lfanew + headerBytes);
+    std::fill(changed.begin() + 64, changed.begin() + pe.sizeOfHeaders, 0);
+    std::copy(header.begin(), header.end(), changed.begin() + newLfanew);
+    for (int i = 0; i < 4; i++) changed[60 + i] = static_cast<uint8_t>(newLfanew >> (8 * i));
+    return changed;
+  };
+  long record = FindRecord(stub);
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> bytes;
+  } cases[] = {
+      {"overlay after the last section", [&] { auto b = stub; b.push_back(0); return b; }()},
+      {"local header signature", signatureInCode(3, 4)},
+      {"central header signature", signatureInCode(1, 2)},
+      {"end record signature", signatureInCode(5, 6)},
+      {"digital signature", signatureInCode(5, 5)},
+      {"spanning marker", signatureInCode('0', '0')},
+      {"spanning signature", signatureInCode(7, 8)},
+      {"no record", withBytes(record, {'X'})},
+      {"not i386", withBytes(pe.lfanew + 4, {0x64, 0x86})},
+      {"not PE32", withBytes(pe.optionalAt, {0x0B, 0x02})},
+      {"not a PE", std::vector<uint8_t>(stub.begin(), stub.begin() + 100)},
+      {"not an executable", {'h', 'e', 'l', 'l', 'o'}},
+      {"cut inside its last section", std::vector<uint8_t>(stub.begin(), stub.end() - 100)},
+      {"no room for a section header", noRoomForASection()},
+  };
+  std::string folder = MakeTempFolder();
+  MakeSourceTree(folder + "/src");
+  for (const Case& c : cases) {
+    WriteFile(folder + "/stub.exe", c.bytes);
+    CommandResult r = RunSfx({"build", "-o", folder + "/out.exe", "--stub", folder + "/stub.exe", "-C", folder + "/src", "."});
+    EXPECT_EQ(r.status, kExitFailure) << c.what;
+    EXPECT_EQ(LineCount(r.err), 1) << c.what << ": " << r.err;
+    EXPECT_NE(r.err.find("stub"), std::string::npos) << c.what << ": " << r.err;
+  }
+  // The unchanged stub given with --stub is the built-in one.
+  WriteFile(folder + "/stub.exe", stub);
+  ASSERT_EQ(RunSfx({"build", "-o", folder + "/given.exe", "--stub", folder + "/stub.exe", "-C", folder + "/src", "."}).status, 0);
+  ASSERT_EQ(RunSfx({"build", "-o", folder + "/builtin.exe", "-C", folder + "/src", "."}).status, 0);
+  EXPECT_TRUE(ReadFile(folder + "/given.exe") == ReadFile(folder + "/builtin.exe"));
+}
+
+TEST(InfoCommand, ShowsTheRecordTheTextsAndTheArchive) {
+  Built built = BuildWith({"--folder", "C:\\Dest", "--caption", "Kit", "--caption-title", "--prompt", "Go?",
+                           "--prompt-buttons", "okcancel", "--overwrite", "--auto"});
+  ASSERT_EQ(built.result.status, 0) << built.result.err;
+  CommandResult info = RunSfx({"info", built.folder + "/out.exe"});
+  ASSERT_EQ(info.status, 0) << info.err;
+  for (const char* expected :
+       {"StubCrc", "ArchiveOffset", "ConfigBlockOffset", "EndRecordOffset", "TotalSize", "Finalised           0xFFFF",
+        "EntryPointRva", "Reserved32a", "OverwriteDefault", "UseCaption", "AutoUnzip", "CrcAfterHeaders",
+        "CaptionAsTitle", "PromptAsks", "PromptOkCancel", "\"C:\\\\Dest\"", "\"Dravik Self-Extractor\"", "\"Go?\"",
+        "\"Kit\"", "sub/b.txt", "deflated", "stored", "a.txt", "total"})
+    EXPECT_NE(info.out.find(expected), std::string::npos) << expected << "\n" << info.out;
+  char field[64];
+  snprintf(field, sizeof field, "ArchiveOffset       %u\n", built.Field(kArchiveAt));
+  EXPECT_NE(info.out.find(field), std::string::npos) << info.out;
+}
+
+TEST(InfoCommand, RefusesAFileWithoutARecord) {
+  std::string folder = MakeTempFolder();
+  std::string zip = RequireTool("zip");
+  WriteFile(folder + "/a.txt", {'a'});
+  ASSERT_EQ(RunShell("cd " + ShellQuote(folder) + " && " + zip + " -q plain.zip a.txt").status, 0);
+  for (const char* file : {"/plain.zip", "/missing.exe"}) {
+    CommandResult r = RunSfx({"info", folder + file});
+    EXPECT_EQ(r.status, kExitFailure) << file;
+    EXPECT_EQ(LineCount(r.err), 1) << r.err;
+  }
+}
+
+}  // namespace
