@@ -10,7 +10,7 @@ descriptor must begin with its signature and repeat them, and the walk must
 land on the central directory, whose offsets must point back at the records
 it walked. Then Python's zipfile must read every entry with a good CRC.
 
-Usage: sfx_zip_walk.py FILE.exe
+Usage: sfx_zip_walk.py FILE.exe [PASSWORD]
 Prints one line per entry (method, size, name) and exits 0, or prints what
 is wrong and exits 1.
 """
@@ -72,6 +72,8 @@ def main():
         with open(path, "rb") as f:
             walk(f.read())
         with zipfile.ZipFile(path) as z:
+            if len(sys.argv) > 2:
+                z.setpassword(sys.argv[2].encode())
             bad = z.testzip()
             if bad is not None:
                 raise ValueError("zipfile: bad CRC in %r" % bad)
