@@ -2,16 +2,33 @@
 // (title, texts, buttons, the message-box icon) and answers it as a small
 // script says. It drives the self-extractor in the end-to-end tests.
 //
-// usage: robot [--timeout SECONDS] ACTION... -- PROGRAM [ARGUMENTS]
-// Each ACTION is used up by the next new window of the program, in order:
-//   --click LABEL        press the button whose text is LABEL ('&' ignored)
-//   --click-id ID        press the button with this control id
-//   --read               only write the window down
-// and these act on that same window before its button is pressed:
-//   --type ID TEXT       put TEXT into the edit control ID
-// Windows beyond the script are written down and left alone. At the end
-// the robot writes "exit=N" with the program's full exit code; it exits 0,
-// or 3 when the program did not end in time (it is then killed).
+// usage: robot [--timeout SECONDS] STEP... -- PROGRAM [ARGUMENTS]
+//
+// The script is a list of steps; each step is used up by the next new
+// visible top-level window of the program, in order. A step is any number
+// of preparations followed by one final action:
+//   preparations, done first, in order:
+//     --type ID TEXT     put TEXT into the edit control ID (WM_SETTEXT)
+//   final actions:
+//     --click LABEL      press the button whose text is LABEL ('&' ignored)
+//     --click-id ID      press the button with this control id
+//     --read             only write the window down
+// New preparations (holding Shift for the click, a key press) and actions
+// (waiting for a window by title or text, a screenshot) fit the same shape:
+// a preparation becomes another Prelude kind, an action another Action kind.
+// Windows beyond the script are written down and left alone.
+//
+// Transcript on standard output, one block per window:
+//   window "TITLE" class=CLASS icon=error|question|warning|information|other|none owner=yes|none
+//     KIND ID "TEXT"          each visible child control (the icon control left out)
+//     -> press ID "TEXT"      what the robot did
+//   exit=N                    the program's full exit code
+// Texts are written with \n, \r, \t, \" and \\ escaped.
+//
+// The robot's own exit status: 0 when the program ended by itself; 3 when it
+// did not end within the timeout; 4 when a step named a button the window
+// does not have (both kill the program); 2 when the program did not start;
+// 64 for wrong usage.
 //
 // Acting is done by posting, never sending, so that the robot never waits
 // inside the program's modal loops.
@@ -29,11 +46,19 @@ constexpr int kIconControlId = 1088;  // the icon of a message box
 constexpr DWORD kPollMs = 50;
 constexpr DWORD kSettleMs = 150;
 
+// Done to a window before its step's final action.
+struct Prelude {
+  enum Kind { Type } kind = Type;
+  int id = 0;        // the control
+  std::string text;  // what to type
+};
+
+// One step: preparations, then the final action.
 struct Action {
   enum Kind { Click, ClickId, Read } kind = Read;
-  std::string label;
-  int id = 0;
-  std::vector<std::pair<int, std::string>> typing;  // edit id, text
+  std::string label;  // Click: the button's text without '&'
+  int id = 0;         // ClickId: the button's id
+  std::vector<Prelude> preludes;
 };
 
 struct Script {
@@ -55,7 +80,7 @@ std::string Quote(const char* arg) {
 }
 
 bool ParseScript(int argc, char** argv, Script* script) {
-  std::vector<std::pair<int, std::string>> typing;  // goes with the next action
+  std::vector<Prelude> preludes;  // go with the next final action
   int i = 1;
   for (; i < argc && strcmp(argv[i], "--"); i++) {
     std::string arg = argv[i];
@@ -65,7 +90,7 @@ bool ParseScript(int argc, char** argv, Script* script) {
       continue;
     }
     if (arg == "--type" && i + 2 < argc) {
-      typing.emplace_back(atoi(argv[i + 1]), argv[i + 2]);
+      preludes.push_back({Prelude::Type, atoi(argv[i + 1]), argv[i + 2]});
       i += 2;
       continue;
     }
@@ -81,7 +106,7 @@ bool ParseScript(int argc, char** argv, Script* script) {
       fprintf(stderr, "robot: unknown argument %s\n", arg.c_str());
       return false;
     }
-    action.typing.swap(typing);
+    action.preludes.swap(preludes);
     script->actions.push_back(action);
   }
   for (i++; i < argc; i++) script->commandLine += (script->commandLine.empty() ? "" : " ") + Quote(argv[i]);
@@ -213,22 +238,48 @@ void WriteDown(HWND window) {
 
 // ---- acting ---------------------------------------------------------------------
 
-bool Press(HWND window, const Action& action) {
-  for (const auto& [id, text] : action.typing) SetDlgItemTextA(window, id, text.c_str());
-  if (action.kind == Action::Read) return true;
-  for (const Control& c : ControlsOf(window)) {
-    bool match = action.kind == Action::ClickId ? c.id == action.id
-                                                : _stricmp(c.className.c_str(), "Button") == 0 &&
-                                                      WithoutAmpersands(c.text) == WithoutAmpersands(action.label);
-    if (!match) continue;
-    printf("  -> press %d \"%s\"\n", c.id, Escaped(c.text).c_str());
-    fflush(stdout);
-    PostMessageA(window, WM_COMMAND, MAKEWPARAM(c.id, BN_CLICKED), reinterpret_cast<LPARAM>(c.window));
-    return true;
+void Prepare(HWND window, const Prelude& prelude) {
+  switch (prelude.kind) {
+    case Prelude::Type:
+      // Posted text would point into this process: WM_SETTEXT is one of the
+      // messages the system carries across processes, so it is sent, with a
+      // timeout in case the window is busy.
+      SendMessageTimeoutA(GetDlgItem(window, prelude.id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(prelude.text.c_str()),
+                          SMTO_ABORTIFHUNG, 2000, nullptr);
+      printf("  -> type %d \"%s\"\n", prelude.id, Escaped(prelude.text).c_str());
+      break;
   }
-  printf("  -> no button for this action\n");
+}
+
+// The button a Click or ClickId action means, or null.
+HWND ButtonFor(HWND window, const Action& action) {
+  for (const Control& c : ControlsOf(window)) {
+    bool isButton = _stricmp(c.className.c_str(), "Button") == 0;
+    if (action.kind == Action::ClickId ? c.id == action.id
+                                       : isButton && WithoutAmpersands(c.text) == WithoutAmpersands(action.label))
+      return c.window;
+  }
+  return nullptr;
+}
+
+// Carries out one step on a window; false when its button is not there.
+bool Act(HWND window, const Action& action) {
+  for (const Prelude& prelude : action.preludes) Prepare(window, prelude);
+  bool done = true;
+  if (action.kind != Action::Read) {
+    HWND button = ButtonFor(window, action);
+    if (button) {
+      int id = GetDlgCtrlID(button);
+      printf("  -> press %d \"%s\"\n", id, Escaped(TextOf(button)).c_str());
+      PostMessageA(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+    } else {
+      printf("  -> no button %s\n", action.kind == Action::ClickId ? std::to_string(action.id).c_str()
+                                                                   : ("\"" + Escaped(action.label) + "\"").c_str());
+      done = false;
+    }
+  }
   fflush(stdout);
-  return false;
+  return done;
 }
 
 struct Finder {
@@ -248,6 +299,13 @@ BOOL CALLBACK FindNewWindow(HWND window, LPARAM data) {
   return FALSE;
 }
 
+// The first visible top-level window of the process that is not in seen.
+HWND NewWindowOf(DWORD processId, std::vector<HWND>& seen) {
+  Finder finder{processId, &seen, nullptr};
+  EnumWindows(FindNewWindow, reinterpret_cast<LPARAM>(&finder));
+  return finder.found;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -265,23 +323,32 @@ int main(int argc, char** argv) {
     printf("robot: cannot start %s (error %lu)\n", script.commandLine.c_str(), GetLastError());
     return 2;
   }
-  std::vector<HWND> seen;
+  std::vector<HWND> seen;  // windows already written down, in case one shows again
   size_t next = 0;
   DWORD started = GetTickCount();
+  int status = 0;
   while (WaitForSingleObject(process.hProcess, kPollMs) == WAIT_TIMEOUT) {
     if (GetTickCount() - started > script.timeoutMs) {
       printf("robot: timed out\n");
-      TerminateProcess(process.hProcess, 255);
-      return 3;
+      status = 3;
+      break;
     }
-    Finder finder{process.dwProcessId, &seen, nullptr};
-    EnumWindows(FindNewWindow, reinterpret_cast<LPARAM>(&finder));
-    if (!finder.found) continue;
+    HWND window = NewWindowOf(process.dwProcessId, seen);
+    if (!window) continue;
     Sleep(kSettleMs);  // let the window finish drawing its controls
-    seen.push_back(finder.found);
-    WriteDown(finder.found);
-    if (next < script.actions.size()) Press(finder.found, script.actions[next++]);
+    seen.push_back(window);
+    WriteDown(window);
+    if (next < script.actions.size() && !Act(window, script.actions[next++])) {
+      status = 4;
+      break;
+    }
   }
+  if (status) {
+    TerminateProcess(process.hProcess, 255);
+    WaitForSingleObject(process.hProcess, 5000);
+    return status;
+  }
+  if (next < script.actions.size()) printf("robot: %u steps left unused\n", unsigned(script.actions.size() - next));
   DWORD code = 0;
   GetExitCodeProcess(process.hProcess, &code);
   printf("exit=%lu\n", code);

@@ -2,12 +2,18 @@
 """End-to-end scenarios: the real stub under Wine, driven and read back by
 the robot.
 
-usage: scenarios.py BUILD_DIR SCENARIO
+usage: scenarios.py BUILD_DIR THEME
 
-Each scenario builds self-extractors with dravik-sfx, runs them under Wine
-through the robot, and checks what the robot read (titles, texts, buttons,
-icons, owners) and the exit code. The Wine environment (prefix, display,
-server) is made by wine_env.sh, the ctest fixture around these tests.
+Each theme is a table of cases. A case names a self-extractor (built with
+dravik-sfx from a small folder, then perhaps damaged on purpose), the command
+tail it is started with, the robot's answers, and what must be seen: each
+window in order (a message box with its exact text, title, icon, buttons and
+owner, or the main dialog) and the program's exit code (0 normal end, 1 the
+user declined, 2 an error box ended the program). Every case runs even when
+an earlier one failed; the last line says how many passed and failed.
+
+The Wine environment (prefix, display, server) comes from wine_env.sh, the
+ctest fixture around these tests, through BUILD_DIR/wine/env.
 """
 import os
 import re
@@ -16,20 +22,23 @@ import struct
 import subprocess
 import sys
 import tempfile
-import zlib
+import time
+import traceback
 
+TITLE = "Dravik Self-Extractor"
 HEADER_CORRUPT = ("Dravik Self-Extractor header corrupt.  Possible cause:  bad disk or file "
                   "transfer error")
 ZIP_DAMAGED = ("Zip file is damaged, truncated, or has been changed since it was created.   If you "
                "downloaded this file, try downloading again.")
 INCOMPLETE = "This is an incomplete self-extractor;\nplease re-create the file and try again."
 NEEDS_WIN32 = "This 32-bit self-extracting Zip file requires Windows 95, 98, NT, or 2000."
-TITLE = "Dravik Self-Extractor"
-MARKER = b"KAV\x01sfx\x02"
+
+EXIT_NORMAL, EXIT_DECLINED, EXIT_ERROR_BOX = 0, 1, 2
 
 BUILD = os.path.abspath(sys.argv[1]) if len(sys.argv) > 1 else ""
 DRAVIK_SFX = os.path.join(BUILD, "builder", "dravik-sfx")
 ROBOT = os.path.join(BUILD, "win32", "tests", "robot", "robot.exe")
+ENV = None  # the Wine environment, read in main()
 
 
 class Failure(Exception):
@@ -41,27 +50,152 @@ def expect(condition, message):
         raise Failure(message)
 
 
-# ---- the environment ---------------------------------------------------------
+# ---- the configuration record and the PE image ----------------------------------
+# The record starts with the marker K A V 0x01 s f x 0x02; field offsets count
+# from its first byte (see stub/container/sfx_config.h).
 
-def wine_environment():
-    env = dict(os.environ)
-    with open(os.path.join(BUILD, "wine", "env")) as lines:
-        for line in lines:
-            name, _, value = line.strip().partition("=")
-            env[name] = value
-    env["TZ"] = "UTC"
-    return env
-
-
-ENV = None
-
-
-def work_folder():
-    folder = tempfile.mkdtemp(prefix="dravik-wine-", dir=os.path.join(BUILD, "wine"))
-    return folder
+MARKER = b"KAV\x01sfx\x02"
+RECORD_STUB_CRC = 8
+RECORD_ARCHIVE_OFFSET = 12
+RECORD_END_RECORD_OFFSET = 20
+RECORD_FINALISED = 42      # u16
+RECORD_ENTRY_POINT = 54    # u32, unaligned
+PE_ENTRY_POINT = 40        # AddressOfEntryPoint, from the "PE\0\0" signature
+PE_DOS_STUB_TEXT = 0x4E    # "This program cannot be run in DOS mode", never read by Windows
 
 
-# ---- building and patching self-extractors --------------------------------------
+def record_at(data):
+    at = data.find(MARKER)
+    expect(at >= 0, "no configuration record in the file")
+    return at
+
+
+def record_u32(data, field):
+    return struct.unpack_from("<I", data, record_at(data) + field)[0]
+
+
+def pe_at(data):
+    return struct.unpack_from("<I", data, 60)[0]
+
+
+def sections(data):
+    """(name, virtual address, virtual size, file offset, raw size) of each section."""
+    pe = pe_at(data)
+    count, optional_size = struct.unpack_from("<H", data, pe + 6)[0], struct.unpack_from("<H", data, pe + 20)[0]
+    table = pe + 24 + optional_size
+    result = []
+    for n in range(count):
+        name, vsize, va, raw_size, raw_at = struct.unpack_from("<8sIIII", data, table + 40 * n)
+        result.append((name.rstrip(b"\0").decode(), va, vsize, raw_at, raw_size))
+    return result
+
+
+def file_offset(data, rva):
+    for _, va, vsize, raw_at, raw_size in sections(data):
+        if va <= rva < va + max(vsize, raw_size):
+            return raw_at + rva - va
+    raise Failure("rva %#x lies in no section" % rva)
+
+
+def unused_code_byte(data):
+    """A byte of .text inside the stub CRC's range that is never executed: the
+    file padding after the code, or failing that the middle of the section."""
+    for name, _, vsize, raw_at, raw_size in sections(data):
+        if name == ".text":
+            return raw_at + vsize if vsize < raw_size else raw_at + raw_size // 2
+    raise Failure("no .text section")
+
+
+def other_entry_point(data):
+    """An entry point that differs from the image's but still starts the stub:
+    one padding nop before the entry function, or one byte into it, past its
+    "push ebp" (the entry never returns, so the unbalanced frame is harmless)."""
+    entry = struct.unpack_from("<I", data, pe_at(data) + PE_ENTRY_POINT)[0]
+    at = file_offset(data, entry)
+    if data[at - 1] == 0x90:
+        return entry - 1
+    expect(data[at] == 0x55, "the entry function starts with neither padding nor push ebp")
+    return entry + 1
+
+
+# ---- changes made to a built file ------------------------------------------------
+
+def flip_byte(where):
+    """Inverts the low bit of one byte; where(data) gives its file offset."""
+    def change(data):
+        at = where(data)
+        data[at] ^= 0x01
+    return change
+
+
+def set_record_u16(field, value):
+    return lambda data: struct.pack_into("<H", data, record_at(data) + field, value)
+
+
+def set_record_u32(field, value_of):
+    return lambda data: struct.pack_into("<I", data, record_at(data) + field, value_of(data))
+
+
+def set_header_entry_point(data):
+    struct.pack_into("<I", data, pe_at(data) + PE_ENTRY_POINT, other_entry_point(data))
+
+
+def cut_at(where):
+    """Ends the file at where(data)."""
+    def change(data):
+        del data[where(data):]
+    return change
+
+
+# The archive lies inside the image's last section, so a file cut by a whole
+# file-alignment unit (512 bytes) or more is refused by the loader before the
+# stub runs; the cuts the stub itself sees lie within that last unit.
+
+def inside_central_directory(data):
+    return record_u32(data, RECORD_END_RECORD_OFFSET) - 10
+
+
+def inside_end_record_signature(data):
+    """The stub's start-up check reads only the end record's signature."""
+    return record_u32(data, RECORD_END_RECORD_OFFSET) + 2
+
+
+# ---- building self-extractors ----------------------------------------------------
+
+class Workshop:
+    """A theme's work folder (made afresh each run and left for inspection) with
+    a small source tree, and the self-extractors built and changed from it."""
+
+    def __init__(self, theme):
+        self.folder = os.path.join(BUILD, "wine", "work", theme)
+        shutil.rmtree(self.folder, ignore_errors=True)
+        self.source = os.path.join(self.folder, "src")
+        make_tree(self.source)
+        self.built = {}  # name: options, of the files built so far
+
+    def build(self, name, *options):
+        """Builds NAME.exe from the source tree with the builder's options
+        (once: cases that share a file name share the file)."""
+        out = os.path.join(self.folder, name + ".exe")
+        if name in self.built:
+            expect(self.built[name] == options, "%s.exe built twice with different options" % name)
+            return out
+        self.built[name] = options
+        result = subprocess.run([DRAVIK_SFX, "build", "-o", out] + list(options) + ["-C", self.source, "."],
+                                capture_output=True, text=True)
+        expect(result.returncode == 0, "dravik-sfx build %s: %s" % (" ".join(options), result.stderr.strip()))
+        return out
+
+    def changed(self, original, name, *changes):
+        """A copy of an exe, as NAME.exe, with each change applied to its bytes."""
+        data = bytearray(open(original, "rb").read())
+        for change in changes:
+            change(data)
+        out = os.path.join(self.folder, name + ".exe")
+        with open(out, "wb") as f:
+            f.write(data)
+        return out
+
 
 def make_tree(root):
     """A small source tree: nested folders, text, an empty file, binary data."""
@@ -71,63 +205,25 @@ def make_tree(root):
     open(os.path.join(root, "empty.dat"), "w").close()
     with open(os.path.join(root, "docs", "deep", "data.bin"), "wb") as f:
         f.write(bytes((i * 7919) % 251 for i in range(70000)))
-    return root
 
 
-def build(output, *options, source=None):
-    args = [DRAVIK_SFX, "build", "-o", output] + list(options)
-    if source is not None:
-        args += ["-C", source, "."]
-    subprocess.run(args, check=True, stdout=subprocess.DEVNULL)
-    return output
-
-
-def record_at(data):
-    at = data.find(MARKER)
-    expect(at >= 0, "no configuration record")
-    return at
-
-
-def restamp_crc(data):
-    """Recomputes StubCrc the way the stub checks it, after a deliberate change."""
-    at = record_at(data)
-    archive_at, = struct.unpack_from("<I", data, at + 12)
-    flags, = struct.unpack_from("<I", data, at + 28)
-    if struct.unpack_from("<I", data, at + 8)[0] == 0:
-        return
-    copy = bytearray(data[:archive_at])
-    struct.pack_into("<I", copy, at + 8, 0)
-    start = 0
-    if flags & 0x800:
-        start = struct.unpack_from("<I", copy, 60)[0] + 248
-    struct.pack_into("<I", data, at + 8, zlib.crc32(bytes(copy[start:])) & 0xFFFFFFFF)
-
-
-def patched(path, change, new_path, restamp=False):
-    data = bytearray(open(path, "rb").read())
-    change(data)
-    if restamp:
-        restamp_crc(data)
-    with open(new_path, "wb") as f:
-        f.write(data)
-    return new_path
-
-
-# ---- running the stub through the robot ----------------------------------------------
+# ---- running a program through the robot -------------------------------------------
 
 class Window:
+    """One window as the robot wrote it down."""
+
     def __init__(self, title, cls, icon, owner):
         self.title, self.cls, self.icon, self.owner = title, cls, icon, owner
         self.controls = []  # (kind, id, text)
 
     def texts(self):
-        return [text for kind, cid, text in self.controls if kind == "static" and text]
+        return [text for kind, _, text in self.controls if kind == "static" and text]
 
     def buttons(self):
-        return [text.replace("&", "") for kind, cid, text in self.controls if kind == "button"]
+        return [text.replace("&", "") for kind, _, text in self.controls if kind == "button"]
 
     def __repr__(self):
-        return "Window(%r, icon=%s, owner=%s, %r)" % (self.title, self.icon, self.owner, self.controls)
+        return "<%r icon=%s owner=%s %r>" % (self.title, self.icon, self.owner, self.controls)
 
 
 def unescape(text):
@@ -135,6 +231,7 @@ def unescape(text):
 
 
 def parse_transcript(out):
+    """The windows and the exit code in the robot's transcript."""
     windows, code = [], None
     for line in out.splitlines():
         m = re.match(r'window "(.*)" class=(\S+) icon=(\S+) owner=(\S+)$', line)
@@ -151,95 +248,192 @@ def parse_transcript(out):
     return windows, code
 
 
-def run(exe, *actions, args=(), timeout=30):
-    """Runs exe (in its folder) under the robot; returns (windows, exit code)."""
+def run(exe, actions, args=(), timeout=20, robot_status=0):
+    """Runs exe from its own folder under the robot; (windows, exit code).
+    robot_status: the robot's own exit status the caller expects."""
     folder, name = os.path.split(os.path.abspath(exe))
-    robot = os.path.join(folder, "robot.exe")
-    if not os.path.exists(robot):
-        shutil.copy(ROBOT, robot)
-    command = ["wine", "robot.exe", "--timeout", str(timeout)] + list(actions) + ["--", name] + list(args)
-    result = subprocess.run(command, cwd=folder, env=ENV, capture_output=True, text=True, timeout=timeout + 30)
-    windows, code = parse_transcript(result.stdout)
-    expect(code is not None, "the program did not end: %s %s" % (result.stdout, result.stderr))
+    command = ["wine", ROBOT, "--timeout", str(timeout)] + list(actions) + ["--", name] + list(args)
+    # Files, not pipes: the Wine desktop process that a run may start inherits
+    # them and lives on for a while, and a pipe would be waited for until then.
+    with tempfile.TemporaryFile("w+") as out, tempfile.TemporaryFile("w+") as err:
+        status = subprocess.run(command, cwd=folder, env=ENV, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                                timeout=timeout + 30).returncode
+        out.seek(0)
+        err.seek(0)
+        transcript, errors = out.read(), err.read()
+    windows, code = parse_transcript(transcript)
+    expect(status == robot_status, "the robot ended with status %d, wanted %d:\n%s%s" % (
+        status, robot_status, transcript, errors))
+    expect(status != 0 or code is not None, "no exit code in the transcript:\n%s" % transcript)
     return windows, code
 
 
-def expect_box(window, text, icon, buttons=("OK",), title=TITLE, owner="none"):
-    expect(window.title == title, "title %r, wanted %r" % (window.title, title))
-    expect(window.texts() == [text], "text %r, wanted %r" % (window.texts(), text))
-    expect(window.icon == icon, "icon %s, wanted %s for %r" % (window.icon, icon, text))
-    expect(window.buttons() == list(buttons), "buttons %r, wanted %r" % (window.buttons(), list(buttons)))
-    expect(window.owner == owner, "owner %s, wanted %s" % (window.owner, owner))
+# ---- what a case expects to see ----------------------------------------------------
+
+class Box:
+    """A message box: its exact text, icon, buttons, title and owner."""
+
+    def __init__(self, text, icon="none", buttons=("OK",), title=TITLE, owner="none"):
+        self.text, self.icon, self.buttons, self.title, self.owner = text, icon, list(buttons), title, owner
+
+    def check(self, window):
+        expect(window.cls == "#32770", "class %s, wanted a message box" % window.cls)
+        expect(window.texts() == [self.text], "text %r, wanted %r" % (window.texts(), self.text))
+        expect(window.title == self.title, "title %r, wanted %r" % (window.title, self.title))
+        expect(window.icon == self.icon, "icon %s, wanted %s" % (window.icon, self.icon))
+        expect(window.buttons() == self.buttons, "buttons %r, wanted %r" % (window.buttons(), self.buttons))
+        expect(window.owner == self.owner, "owner %s, wanted %s" % (window.owner, self.owner))
 
 
-def expect_main_dialog(window):
-    expect(window.title.startswith(TITLE + " - ") or window.title == "Setup" or window.cls == "#32770",
-           "not the main dialog: %r" % window)
-    expect("Unzip" in window.buttons() and "Close" in window.buttons(), "no Unzip and Close: %r" % window)
+class MainDialog:
+    """The main dialog (its Unzip and Close buttons)."""
+
+    def check(self, window):
+        expect(window.title.startswith(TITLE), "title %r, wanted the main dialog's" % window.title)
+        expect({"Unzip", "Close"} <= set(window.buttons()), "no Unzip and Close in %r" % window)
 
 
-# ---- scenarios -------------------------------------------------------------------
+class Plain:
+    """Any other window: its title and class."""
 
-def scenario_integrity():
-    """Intact, altered, cut and unfinished files, each with its box and exit code."""
-    work = work_folder()
-    source = make_tree(os.path.join(work, "src"))
-    good = build(os.path.join(work, "good.exe"), source=source)
-    unchecked = build(os.path.join(work, "unchecked.exe"), "--no-stub-crc", source=source)
-    data = open(good, "rb").read()
-    at = record_at(data)
-    archive_at, = struct.unpack_from("<I", data, at + 12)
-    end_at, = struct.unpack_from("<I", data, at + 20)
-    text_at = 0x600  # a byte of the stub's code, inside the range the stub CRC covers
+    def __init__(self, title, cls):
+        self.title, self.cls = title, cls
 
-    def flip(offset):
-        return lambda d: d.__setitem__(offset, d[offset] ^ 0x01)
+    def check(self, window):
+        expect((window.title, window.cls.lower()) == (self.title, self.cls.lower()),
+               "%r of class %s, wanted %r of class %s" % (window.title, window.cls, self.title, self.cls))
 
-    def set_u32(offset, value):
-        return lambda d: struct.pack_into("<I", d, offset, value)
 
-    entry_rva = struct.unpack_from("<I", data, at + 54)[0]
+class Case:
+    """exe: a function of the workshop giving the file to run; actions: the
+    robot's script; windows: what each window must show, in order."""
+
+    def __init__(self, name, exe, windows, exit_code, actions=None, args=(), after=None, robot_status=0):
+        self.name, self.exe, self.windows, self.exit_code = name, exe, windows, exit_code
+        self.robot_status = robot_status  # non-zero: the robot stops the program (exit_code is then None)
+        self.args = args  # the command tail, or a function of the workshop giving it
+        self.actions = actions if actions is not None else default_actions(windows)
+        self.after = after  # a further check, a function of the workshop
+
+    def run(self, workshop):
+        args = self.args(workshop) if callable(self.args) else list(self.args)
+        windows, code = run(self.exe(workshop), self.actions, args, robot_status=self.robot_status)
+        expect(len(windows) == len(self.windows), "%d windows, wanted %d: %r" % (
+            len(windows), len(self.windows), windows))
+        for n, (window, wanted) in enumerate(zip(windows, self.windows)):
+            try:
+                wanted.check(window)
+            except Failure as failure:
+                raise Failure("window %d: %s\n    seen: %r" % (n + 1, failure, window))
+        expect(code == self.exit_code, "exit code %s, wanted %s" % (code, self.exit_code))
+        if self.after:
+            self.after(workshop)
+
+
+def default_actions(windows):
+    """OK for each box, Close for the main dialog."""
+    actions = []
+    for window in windows:
+        actions += ["--click", "Close" if isinstance(window, MainDialog) else "OK"]
+    return actions
+
+
+# ---- the themes --------------------------------------------------------------------
+
+def theme_robot():
+    """The robot itself, on show_box's known boxes: each standard icon told
+    apart by its pixels, buttons pressed by label and by id, the full 32-bit
+    exit code, an owner enabled again after its box not taken for a new
+    window, and a missing button ending the run at once."""
+    show_box = os.path.join(os.path.dirname(ROBOT), "show_box.exe")
+    def box(w):
+        return show_box
+    def shown(flags, *options, text="Robot text."):
+        return list(options) + ["%#x" % flags, text]
+    def robot_box(icon="none", buttons=("OK",), owner="none"):
+        return Box("Robot text.", icon=icon, buttons=buttons, title="Robot Test", owner=owner)
+    MB_YESNOCANCEL, MB_YESNO = 0x3, 0x4
+    IDOK, IDCANCEL, IDNO = 1, 2, 7
     cases = [
-        # name, file, expected box text (None: the main dialog), icon, exit code
-        ("intact", good, None, None, 0),
-        ("stub byte changed", patched(good, flip(text_at), os.path.join(work, "b1.exe")), HEADER_CORRUPT, "error", 2),
-        ("config block byte changed", patched(good, flip(archive_at - 3), os.path.join(work, "b2.exe")),
-         HEADER_CORRUPT, "error", 2),
-        ("cut inside the archive", patched(good, lambda d: d.__delitem__(slice(end_at - 100, None)),
-                                           os.path.join(work, "b3.exe")), ZIP_DAMAGED, "error", 2),
-        ("entry point no longer matches", patched(good, set_u32(at + 54, entry_rva + 4), os.path.join(work, "b4.exe"),
-                                                  restamp=True), ZIP_DAMAGED, "error", 2),
-        ("unfinished", patched(good, lambda d: struct.pack_into("<H", d, at + 42, 0), os.path.join(work, "b5.exe"),
-                               restamp=True), INCOMPLETE, "error", 2),
-        ("stub byte changed, check off", patched(unchecked, flip(text_at), os.path.join(work, "b6.exe")), None, None, 0),
+        # name, flags, the icon the robot must report
+        Case("icon %s" % icon, box, [robot_box(icon)], IDOK, args=shown(flags))
+        for flags, icon in [(0x00, "none"), (0x10, "error"), (0x20, "question"), (0x30, "warning"),
+                            (0x40, "information")]
     ]
-    for name, exe, text, icon, code in cases:
-        windows, exit_code = run(exe, "--click", "OK" if text else "Close")
-        try:
-            expect(len(windows) == 1, "windows: %r" % windows)
-            if text:
-                expect_box(windows[0], text, icon)
-            else:
-                expect_main_dialog(windows[0])
-            expect(exit_code == code, "exit code %d, wanted %d" % (exit_code, code))
-        except Failure as failure:
-            raise Failure("%s: %s" % (name, failure))
+    cases += [
+        Case("press by label", box, [robot_box("question", ["Yes", "No", "Cancel"])], IDNO,
+             actions=["--click", "No"], args=shown(0x20 | MB_YESNOCANCEL)),
+        Case("press by label, '&' ignored", box, [robot_box(buttons=["Yes", "No"])], IDNO,
+             actions=["--click", "&No"], args=shown(MB_YESNO)),
+        Case("press by id", box, [robot_box(buttons=["Yes", "No", "Cancel"])], IDCANCEL,
+             actions=["--click-id", str(IDCANCEL)], args=shown(MB_YESNOCANCEL)),
+        Case("text with a line break and quotes", box, [Box('Two\n"lines"', title="Robot Test")], IDOK,
+             args=shown(0, text='Two\n"lines"')),
+        Case("full exit code", box, [robot_box()], 0x89ABCDEF, args=shown(0, "--exit", "0x89ABCDEF")),
+        Case("owner enabled again is not a new window", box,
+             [Plain("Robot Owner", "Static"), robot_box(owner="yes"), robot_box(owner="yes")], IDOK,
+             actions=["--read", "--click", "OK", "--click", "OK"], args=shown(0, "--owned", "--twice")),
+        Case("missing button stops the run", box, [robot_box()], None, actions=["--click", "Maybe"],
+             args=shown(0), robot_status=4),
+    ]
+    return cases
 
 
-def scenario_damaged_message_table():
+def theme_integrity():
+    """Intact, altered, cut and unfinished files, each with its box and exit code.
+    The default build's stub CRC starts after the image header, so a changed
+    header (as a code signature adds) passes it and only the entry-point
+    check sees a changed entry."""
+    def good(w): return w.build("good")
+    def unchecked(w): return w.build("unchecked", "--no-stub-crc")
+    def from_start(w): return w.build("fromstart", "--crc-from-start")
+    error_box = lambda text: [Box(text, icon="error")]
+    return [
+        Case("intact", good, [MainDialog()], EXIT_NORMAL),
+        Case("stub code byte changed", lambda w: w.changed(good(w), "code", flip_byte(unused_code_byte)),
+             error_box(HEADER_CORRUPT), EXIT_ERROR_BOX),
+        Case("configuration block byte changed",
+             lambda w: w.changed(good(w), "block", flip_byte(lambda d: record_u32(d, RECORD_ARCHIVE_OFFSET) - 3)),
+             error_box(HEADER_CORRUPT), EXIT_ERROR_BOX),
+        Case("cut inside the end record's signature",
+             lambda w: w.changed(good(w), "cutend", cut_at(inside_end_record_signature)),
+             error_box(ZIP_DAMAGED), EXIT_ERROR_BOX),
+        Case("cut inside the central directory",
+             lambda w: w.changed(good(w), "cutdir", cut_at(inside_central_directory)),
+             error_box(ZIP_DAMAGED), EXIT_ERROR_BOX),
+        Case("image entry point changed", lambda w: w.changed(good(w), "entry", set_header_entry_point),
+             error_box(ZIP_DAMAGED), EXIT_ERROR_BOX),
+        Case("record's entry point changed, stub CRC off",
+             lambda w: w.changed(unchecked(w), "recentry",
+                                 set_record_u32(RECORD_ENTRY_POINT, lambda d: record_u32(d, RECORD_ENTRY_POINT) + 16)),
+             error_box(ZIP_DAMAGED), EXIT_ERROR_BOX),
+        Case("not finalised, stub CRC off",
+             lambda w: w.changed(unchecked(w), "unfinished", set_record_u16(RECORD_FINALISED, 0)),
+             error_box(INCOMPLETE), EXIT_ERROR_BOX),
+        Case("stub code byte changed, stub CRC off",
+             lambda w: w.changed(unchecked(w), "uncheckedcode", flip_byte(unused_code_byte)),
+             [MainDialog()], EXIT_NORMAL),
+        Case("DOS stub text changed: outside the default CRC",
+             lambda w: w.changed(good(w), "dostext", flip_byte(lambda d: PE_DOS_STUB_TEXT)),
+             [MainDialog()], EXIT_NORMAL),
+        Case("DOS stub text changed, CRC from the start",
+             lambda w: w.changed(from_start(w), "dostextfs", flip_byte(lambda d: PE_DOS_STUB_TEXT)),
+             error_box(HEADER_CORRUPT), EXIT_ERROR_BOX),
+        Case("image entry point changed, CRC from the start: the CRC sees it first",
+             lambda w: w.changed(from_start(w), "entryfs", set_header_entry_point),
+             error_box(HEADER_CORRUPT), EXIT_ERROR_BOX),
+    ]
+
+
+def theme_damaged_message_table():
     """A damaged stored message table (stub CRC off) is header corrupt."""
-    work = work_folder()
-    source = make_tree(os.path.join(work, "src"))
-    exe = build(os.path.join(work, "t.exe"), "--no-stub-crc", source=source)
-    block = stored_message_block()
-    data = open(exe, "rb").read()
-    at = data.find(block[:32])
-    expect(at > 0, "the stored message block is not in the stub")
-    bad = patched(exe, lambda d: d.__setitem__(slice(at + 40, at + 48), b"\xff" * 8), os.path.join(work, "bad.exe"))
-    windows, code = run(bad, "--click", "OK")
-    expect(len(windows) == 1, "windows: %r" % windows)
-    expect_box(windows[0], HEADER_CORRUPT, "error")
-    expect(code == 2, "exit code %d" % code)
+    def damaged(w):
+        block = stored_message_block()
+        exe = w.build("plain", "--no-stub-crc")
+        at = open(exe, "rb").read().find(block[:32])
+        expect(at > 0, "the stored message block is not in the stub")
+        return w.changed(exe, "badtable", lambda d: d.__setitem__(slice(at + 40, at + 48), b"\xff" * 8))
+    return [Case("message table damaged", damaged, [Box(HEADER_CORRUPT, icon="error")], EXIT_ERROR_BOX)]
 
 
 def stored_message_block():
@@ -252,66 +446,75 @@ def stored_message_block():
     return values[offset:offset + size]
 
 
-def scenario_info_option():
-    """"-info" anywhere in the tail shows the information text alone; "-INFO" does not."""
-    work = work_folder()
-    source = make_tree(os.path.join(work, "src"))
-    exe = build(os.path.join(work, "i.exe"), "--info", "Made for the tests.", source=source)
-    for args, shown in [(["-info"], True), (["/auto", "c:\\x-infoy"], True), (["-INFO"], False)]:
-        windows, code = run(exe, "--click", "OK" if shown else "Close", args=args)
-        if shown:
-            expect(len(windows) == 1, "%r: windows %r" % (args, windows))
-            expect_box(windows[0], "Made for the tests.", "none")
-        else:
-            expect_main_dialog(windows[0])
-        expect(code == 0, "%r: exit code %d" % (args, code))
-
-
-def scenario_old_windows():
-    """A major version below 4 is told it is too old."""
-    work = work_folder()
-    source = make_tree(os.path.join(work, "src"))
-    exe = build(os.path.join(work, "oldwin.exe"), source=source)
-    subprocess.run(["wine", "reg", "add", "HKCU\\Software\\Wine\\AppDefaults\\oldwin.exe", "/v", "Version",
-                    "/t", "REG_SZ", "/d", "nt351", "/f"], env=ENV, check=True, capture_output=True)
-    windows, code = run(exe, "--click", "OK")
-    expect(len(windows) == 1, "windows %r" % windows)
-    expect_box(windows[0], NEEDS_WIN32, "none")
-    expect(code == 2, "exit code %d" % code)
-
-
-def scenario_startup_question():
-    """The builder's question: its buttons, its title, and what each answer does."""
-    work = work_folder()
-    source = make_tree(os.path.join(work, "src"))
-    cases = [
-        # options, buttons shown, title, button pressed, dialog follows
-        ([], ["OK"], TITLE, "OK", True),
-        (["--prompt-buttons", "yesno"], ["Yes", "No"], TITLE, "Yes", True),
-        (["--prompt-buttons", "yesno"], ["Yes", "No"], TITLE, "No", False),
-        (["--prompt-buttons", "okcancel"], ["OK", "Cancel"], TITLE, "Cancel", False),
-        (["--prompt-buttons", "okcancel", "--caption", "Foo Setup"], ["OK", "Cancel"], "Foo Setup", "OK", True),
+def theme_info_option():
+    """"-info" anywhere in the tail, also inside a word, shows the information
+    text alone (no question, no dialog); "-INFO" is not recognised."""
+    info = "Made for the tests."
+    def with_info(w): return w.build("info", "--info", info)
+    def with_question(w): return w.build("infoq", "--info", info, "--prompt", "Go on?", "--prompt-buttons", "yesno")
+    return [
+        Case("-info alone", with_info, [Box(info)], EXIT_NORMAL, args=["-info"]),
+        Case("-info inside a folder name", with_info, [Box(info)], EXIT_NORMAL, args=["/auto", "c:\\x-infoy"]),
+        Case("-info after other words", with_info, [Box(info)], EXIT_NORMAL, args=["a", "b-info"]),
+        Case("-INFO is not the option", with_info, [MainDialog()], EXIT_NORMAL, args=["-INFO"]),
+        Case("-info comes before the question", with_question, [Box(info)], EXIT_NORMAL, args=["-info"]),
     ]
-    for n, (options, buttons, title, press, dialog) in enumerate(cases):
-        exe = build(os.path.join(work, "q%d.exe" % n), "--prompt", "Install Foo?", *options, source=source)
-        windows, code = run(exe, "--click", press, "--click", "Close")
-        label = "%r pressing %s" % (options, press)
-        expect_box(windows[0], "Install Foo?", "none", buttons=buttons, title=title)
-        expect(len(windows) == (2 if dialog else 1), "%s: windows %r" % (label, windows))
-        if dialog:
-            expect_main_dialog(windows[1])
-        expect(code == (0 if dialog else 1), "%s: exit code %d" % (label, code))
 
 
-def scenario_unattended():
+def theme_old_windows():
+    """A major version below 4 is told it is too old, whatever the top bit of
+    the version says; 4 and above goes on. Wine's per-program version setting
+    keys on the file name, so each case has its own."""
+    def with_version(name, version, *options):
+        def make(w):
+            exe = w.build(name, *options)
+            subprocess.run(["wine", "reg", "add", "HKCU\\Software\\Wine\\AppDefaults\\%s.exe" % name, "/v",
+                            "Version", "/t", "REG_SZ", "/d", version, "/f"], env=ENV, check=True,
+                           capture_output=True)
+            return exe
+        return make
+    return [
+        Case("NT 3.51", with_version("oldnt", "nt351"), [Box(NEEDS_WIN32)], EXIT_ERROR_BOX),
+        Case("Windows 3.1 (top bit set)", with_version("oldwin", "win31"), [Box(NEEDS_WIN32)], EXIT_ERROR_BOX),
+        Case("Windows 95 (top bit set, major 4)", with_version("win95", "win95"), [MainDialog()], EXIT_NORMAL),
+        Case("NT 4.0", with_version("nt40", "nt40"), [MainDialog()], EXIT_NORMAL),
+        Case("-info comes before the version test", with_version("oldinfo", "nt351", "--info", "Old but informed."),
+             [Box("Old but informed.")], EXIT_NORMAL, args=["-info"]),
+    ]
+
+
+def theme_startup_question():
+    """The builder's question: its buttons, its title, and what each answer does."""
+    question = "Install Foo?"
+    def built(name, *options): return lambda w: w.build(name, "--prompt", question, *options)
+    yes_no, ok_cancel = ["--prompt-buttons", "yesno"], ["--prompt-buttons", "okcancel"]
+    caption = ["--caption", "Foo Setup"]
+    def asked(buttons, title=TITLE): return Box(question, buttons=buttons, title=title)
+    return [
+        # name, file, windows, exit code, robot script
+        Case("OK only", built("ok"), [asked(["OK"]), MainDialog()], EXIT_NORMAL),
+        Case("OK only, explicit", built("okx", "--prompt-buttons", "ok"), [asked(["OK"]), MainDialog()], EXIT_NORMAL),
+        Case("Yes", built("yn", *yes_no), [asked(["Yes", "No"]), MainDialog()], EXIT_NORMAL,
+             actions=["--click", "Yes", "--click", "Close"]),
+        Case("No", built("yn", *yes_no), [asked(["Yes", "No"])], EXIT_DECLINED, actions=["--click", "No"]),
+        Case("OK of OK and Cancel", built("oc", *ok_cancel), [asked(["OK", "Cancel"]), MainDialog()], EXIT_NORMAL),
+        Case("Cancel", built("oc", *ok_cancel), [asked(["OK", "Cancel"])], EXIT_DECLINED,
+             actions=["--click", "Cancel"]),
+        Case("caption titles the question", built("capoc", *ok_cancel, *caption),
+             [asked(["OK", "Cancel"], "Foo Setup"), MainDialog()], EXIT_NORMAL),
+        Case("caption, No", built("capyn", *yes_no, *caption), [asked(["Yes", "No"], "Foo Setup")], EXIT_DECLINED,
+             actions=["--click", "No"]),
+    ]
+
+
+def theme_unattended():
     """"/auto FOLDER" extracts everything, dated, and ends by itself."""
-    work = work_folder()
-    source = make_tree(os.path.join(work, "src"))
-    exe = build(os.path.join(work, "a.exe"), source=source)
-    target = os.path.join(work, "out")
-    windows, code = run(exe, "--read", args=["/auto", "Z:" + target.replace("/", "\\")])
-    expect(code == 0, "exit code %d, windows %r" % (code, windows))
-    compare_trees(source, target)
+    def target(w): return os.path.join(w.folder, "out")
+    return [
+        Case("/auto into a folder", lambda w: w.build("auto"), [], EXIT_NORMAL, actions=["--read"],
+             args=lambda w: ["/auto", "Z:" + target(w).replace("/", "\\")],
+             after=lambda w: compare_trees(w.source, target(w))),
+    ]
 
 
 def compare_trees(source, target):
@@ -324,22 +527,45 @@ def compare_trees(source, target):
             expect(abs(os.stat(original).st_mtime - os.stat(copy).st_mtime) <= 2, "%s dated wrongly" % copy)
 
 
-SCENARIOS = {name[len("scenario_"):]: f for name, f in globals().items() if name.startswith("scenario_")}
+THEMES = {name[len("theme_"):]: f for name, f in globals().items() if name.startswith("theme_")}
+
+
+# ---- the runner --------------------------------------------------------------------
+
+def wine_environment():
+    env = dict(os.environ)
+    with open(os.path.join(BUILD, "wine", "env")) as lines:
+        for line in lines:
+            name, _, value = line.strip().partition("=")
+            env[name] = value
+    env["TZ"] = "UTC"
+    return env
 
 
 def main():
     global ENV
-    if len(sys.argv) != 3 or sys.argv[2] not in SCENARIOS:
-        print("usage: scenarios.py BUILD_DIR {%s}" % ",".join(sorted(SCENARIOS)), file=sys.stderr)
+    if len(sys.argv) != 3 or sys.argv[2] not in THEMES:
+        print("usage: scenarios.py BUILD_DIR {%s}" % ",".join(sorted(THEMES)), file=sys.stderr)
         return 64
+    theme = sys.argv[2]
     ENV = wine_environment()
-    try:
-        SCENARIOS[sys.argv[2]]()
-    except Failure as failure:
-        print("FAILED: %s: %s" % (sys.argv[2], failure))
-        return 1
-    print("passed: %s" % sys.argv[2])
-    return 0
+    workshop = Workshop(theme)
+    passed = failed = 0
+    for case in THEMES[theme]():
+        started = time.monotonic()
+        try:
+            case.run(workshop)
+            passed += 1
+            print("ok    %s (%.1f s)" % (case.name, time.monotonic() - started))
+        except Failure as failure:
+            failed += 1
+            print("FAIL  %s: %s" % (case.name, failure))
+        except Exception:
+            failed += 1
+            print("FAIL  %s:\n%s" % (case.name, traceback.format_exc()))
+        sys.stdout.flush()
+    print("%s: %d passed, %d failed" % (theme, passed, failed))
+    return 1 if failed else 0
 
 
 if __name__ == "__main__":
