@@ -69,13 +69,23 @@ struct Script {
 
 // ---- the command line ------------------------------------------------------
 
+// One argument as the C runtime's parser will read it back: quoted when it
+// holds blanks or quotes; inside the quotes a quote is escaped with a
+// backslash, and backslashes are doubled where they precede a quote.
 std::string Quote(const char* arg) {
   if (*arg && !strpbrk(arg, " \t\"")) return arg;
   std::string quoted = "\"";
+  size_t backslashes = 0;
   for (const char* p = arg; *p; p++) {
-    if (*p == '"') quoted += '\\';
+    if (*p == '\\') {
+      backslashes++;
+    } else {
+      if (*p == '"') quoted.append(backslashes + 1, '\\');
+      backslashes = 0;
+    }
     quoted += *p;
   }
+  quoted.append(backslashes, '\\');  // before the closing quote
   return quoted + "\"";
 }
 
@@ -108,6 +118,10 @@ bool ParseScript(int argc, char** argv, Script* script) {
     }
     action.preludes.swap(preludes);
     script->actions.push_back(action);
+  }
+  if (!preludes.empty()) {
+    fprintf(stderr, "robot: --type must be followed by the step's action\n");
+    return false;
   }
   for (i++; i < argc; i++) script->commandLine += (script->commandLine.empty() ? "" : " ") + Quote(argv[i]);
   return !script->commandLine.empty();

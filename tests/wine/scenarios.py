@@ -369,6 +369,8 @@ def theme_robot():
              actions=["--click-id", str(IDCANCEL)], args=shown(MB_YESNOCANCEL)),
         Case("text with a line break and quotes", box, [Box('Two\n"lines"', title="Robot Test")], IDOK,
              args=shown(0, text='Two\n"lines"')),
+        Case("argument with blanks, quotes and a closing backslash arrives whole", box,
+             [Box('a "b"  c:\\dir\\', title="Robot Test")], IDOK, args=shown(0, text='a "b"  c:\\dir\\')),
         Case("full exit code", box, [robot_box()], 0x89ABCDEF, args=shown(0, "--exit", "0x89ABCDEF")),
         Case("owner enabled again is not a new window", box,
              [Plain("Robot Owner", "Static"), robot_box(owner="yes"), robot_box(owner="yes")], IDOK,
