@@ -13,6 +13,10 @@
 //     --click LABEL      press the button whose text is LABEL ('&' ignored)
 //     --click-id ID      press the button with this control id
 //     --read             only write the window down
+//   a step that starts with
+//     --back             is used up instead by a window already written down
+//                        that was disabled and is enabled again: the owner of
+//                        a box, once the box is gone (written "back TITLE")
 // New preparations (holding Shift for the click, a key press) and actions
 // (waiting for a window by title or text, a screenshot) fit the same shape:
 // a preparation becomes another Prelude kind, an action another Action kind.
@@ -59,6 +63,13 @@ struct Action {
   std::string label;  // Click: the button's text without '&'
   int id = 0;         // ClickId: the button's id
   std::vector<Prelude> preludes;
+  bool back = false;  // for a window coming back, not a new one
+};
+
+// A window written down, and whether it has been seen disabled since.
+struct Seen {
+  HWND window;
+  bool disabled;
 };
 
 struct Script {
@@ -91,12 +102,17 @@ std::string Quote(const char* arg) {
 
 bool ParseScript(int argc, char** argv, Script* script) {
   std::vector<Prelude> preludes;  // go with the next final action
+  bool back = false;              // so does this
   int i = 1;
   for (; i < argc && strcmp(argv[i], "--"); i++) {
     std::string arg = argv[i];
     Action action;
     if (arg == "--timeout" && i + 1 < argc) {
       script->timeoutMs = static_cast<DWORD>(atof(argv[++i]) * 1000);
+      continue;
+    }
+    if (arg == "--back") {
+      back = true;
       continue;
     }
     if (arg == "--type" && i + 2 < argc) {
@@ -117,10 +133,12 @@ bool ParseScript(int argc, char** argv, Script* script) {
       return false;
     }
     action.preludes.swap(preludes);
+    action.back = back;
+    back = false;
     script->actions.push_back(action);
   }
-  if (!preludes.empty()) {
-    fprintf(stderr, "robot: --type must be followed by the step's action\n");
+  if (!preludes.empty() || back) {
+    fprintf(stderr, "robot: --type and --back must be followed by the step's action\n");
     return false;
   }
   for (i++; i < argc; i++) script->commandLine += (script->commandLine.empty() ? "" : " ") + Quote(argv[i]);
@@ -298,7 +316,7 @@ bool Act(HWND window, const Action& action) {
 
 struct Finder {
   DWORD processId;
-  std::vector<HWND>* seen;
+  const std::vector<Seen>* seen;
   HWND found;
 };
 
@@ -307,17 +325,34 @@ BOOL CALLBACK FindNewWindow(HWND window, LPARAM data) {
   DWORD owner = 0;
   GetWindowThreadProcessId(window, &owner);
   if (owner != finder->processId || !IsWindowVisible(window)) return TRUE;
-  for (HWND seen : *finder->seen)
-    if (seen == window) return TRUE;
+  for (const Seen& seen : *finder->seen)
+    if (seen.window == window) return TRUE;
   finder->found = window;
   return FALSE;
 }
 
 // The first visible top-level window of the process that is not in seen.
-HWND NewWindowOf(DWORD processId, std::vector<HWND>& seen) {
+HWND NewWindowOf(DWORD processId, const std::vector<Seen>& seen) {
   Finder finder{processId, &seen, nullptr};
   EnumWindows(FindNewWindow, reinterpret_cast<LPARAM>(&finder));
   return finder.found;
+}
+
+// Notes which windows written down are disabled now (an owner under its box).
+void NoteDisabled(std::vector<Seen>& seen) {
+  for (Seen& s : seen)
+    if (IsWindow(s.window) && !IsWindowEnabled(s.window)) s.disabled = true;
+}
+
+// A window written down that was disabled and is enabled again, or null.
+HWND ReturnedWindow(std::vector<Seen>& seen) {
+  for (Seen& s : seen) {
+    if (s.disabled && IsWindow(s.window) && IsWindowVisible(s.window) && IsWindowEnabled(s.window)) {
+      s.disabled = false;
+      return s.window;
+    }
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -325,7 +360,8 @@ HWND NewWindowOf(DWORD processId, std::vector<HWND>& seen) {
 int main(int argc, char** argv) {
   Script script;
   if (!ParseScript(argc, argv, &script)) {
-    fprintf(stderr, "usage: robot [--timeout S] [--click LABEL|--click-id ID|--read|--type ID TEXT]... -- PROGRAM [ARGS]\n");
+    fprintf(stderr, "usage: robot [--timeout S] [[--back] [--type ID TEXT]... --click LABEL|--click-id ID|--read]... "
+                    "-- PROGRAM [ARGS]\n");
     return 64;
   }
   STARTUPINFOA startup{};
@@ -337,7 +373,7 @@ int main(int argc, char** argv) {
     printf("robot: cannot start %s (error %lu)\n", script.commandLine.c_str(), GetLastError());
     return 2;
   }
-  std::vector<HWND> seen;  // windows already written down, in case one shows again
+  std::vector<Seen> seen;  // windows already written down, in case one shows again
   size_t next = 0;
   DWORD started = GetTickCount();
   int status = 0;
@@ -347,11 +383,20 @@ int main(int argc, char** argv) {
       status = 3;
       break;
     }
-    HWND window = NewWindowOf(process.dwProcessId, seen);
+    NoteDisabled(seen);
+    bool backStep = next < script.actions.size() && script.actions[next].back;
+    HWND window = backStep ? ReturnedWindow(seen) : nullptr;
+    bool back = window != nullptr;
+    if (!window) window = NewWindowOf(process.dwProcessId, seen);
     if (!window) continue;
     Sleep(kSettleMs);  // let the window finish drawing its controls
-    seen.push_back(window);
-    WriteDown(window);
+    if (back) {
+      printf("back \"%s\"\n", Escaped(TextOf(window)).c_str());
+    } else {
+      seen.push_back({window, false});
+      WriteDown(window);
+      if (backStep) continue;  // a new window while one is awaited back: written down, left alone
+    }
     if (next < script.actions.size() && !Act(window, script.actions[next++])) {
       status = 4;
       break;

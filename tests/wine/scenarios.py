@@ -212,8 +212,9 @@ def make_tree(root):
 class Window:
     """One window as the robot wrote it down."""
 
-    def __init__(self, title, cls, icon, owner):
+    def __init__(self, title, cls, icon, owner, back=False):
         self.title, self.cls, self.icon, self.owner = title, cls, icon, owner
+        self.back = back  # a window written down before, enabled again
         self.controls = []  # (kind, id, text)
 
     def texts(self):
@@ -237,6 +238,10 @@ def parse_transcript(out):
         m = re.match(r'window "(.*)" class=(\S+) icon=(\S+) owner=(\S+)$', line)
         if m:
             windows.append(Window(unescape(m.group(1)), m.group(2), m.group(3), m.group(4)))
+            continue
+        m = re.match(r'back "(.*)"$', line)
+        if m:
+            windows.append(Window(unescape(m.group(1)), None, None, None, back=True))
             continue
         m = re.match(r'  (\S+) (-?\d+) "(.*)"$', line)
         if m and windows:
@@ -277,7 +282,7 @@ class Box:
         self.text, self.icon, self.buttons, self.title, self.owner = text, icon, list(buttons), title, owner
 
     def check(self, window):
-        expect(window.cls == "#32770", "class %s, wanted a message box" % window.cls)
+        expect(not window.back and window.cls == "#32770", "class %s, wanted a message box" % window.cls)
         expect(window.texts() == [self.text], "text %r, wanted %r" % (window.texts(), self.text))
         expect(window.title == self.title, "title %r, wanted %r" % (window.title, self.title))
         expect(window.icon == self.icon, "icon %s, wanted %s" % (window.icon, self.icon))
@@ -289,8 +294,19 @@ class MainDialog:
     """The main dialog (its Unzip and Close buttons)."""
 
     def check(self, window):
+        expect(not window.back, "%r came back, wanted the main dialog new" % window)
         expect(window.title.startswith(TITLE), "title %r, wanted the main dialog's" % window.title)
         expect({"Unzip", "Close"} <= set(window.buttons()), "no Unzip and Close in %r" % window)
+
+
+class Back:
+    """A window already written down, enabled again (after its box)."""
+
+    def __init__(self, title):
+        self.title = title
+
+    def check(self, window):
+        expect(window.back and window.title == self.title, "%r, wanted %r back" % (window, self.title))
 
 
 class Plain:
@@ -312,12 +328,13 @@ class Case:
         self.name, self.exe, self.windows, self.exit_code = name, exe, windows, exit_code
         self.robot_status = robot_status  # non-zero: the robot stops the program (exit_code is then None)
         self.args = args  # the command tail, or a function of the workshop giving it
-        self.actions = actions if actions is not None else default_actions(windows)
+        self.actions = actions if actions is not None else default_actions(windows)  # or a function of the workshop
         self.after = after  # a further check, a function of the workshop
 
     def run(self, workshop):
         args = self.args(workshop) if callable(self.args) else list(self.args)
-        windows, code = run(self.exe(workshop), self.actions, args, robot_status=self.robot_status)
+        actions = self.actions(workshop) if callable(self.actions) else self.actions
+        windows, code = run(self.exe(workshop), actions, args, robot_status=self.robot_status)
         expect(len(windows) == len(self.windows), "%d windows, wanted %d: %r" % (
             len(windows), len(self.windows), windows))
         for n, (window, wanted) in enumerate(zip(windows, self.windows)):
@@ -375,6 +392,9 @@ def theme_robot():
         Case("owner enabled again is not a new window", box,
              [Plain("Robot Owner", "Static"), robot_box(owner="yes"), robot_box(owner="yes")], IDOK,
              actions=["--read", "--click", "OK", "--click", "OK"], args=shown(0, "--owned", "--twice")),
+        Case("owner taken again only when a step asks for it", box,
+             [Plain("Robot Owner", "Static"), robot_box(owner="yes"), Back("Robot Owner")], IDOK,
+             actions=["--read", "--click", "OK", "--back", "--read"], args=shown(0, "--owned")),
         Case("missing button stops the run", box, [robot_box()], None, actions=["--click", "Maybe"],
              args=shown(0), robot_status=4),
     ]
@@ -515,6 +535,20 @@ def theme_unattended():
     return [
         Case("/auto into a folder", lambda w: w.build("auto"), [], EXIT_NORMAL, actions=["--read"],
              args=lambda w: ["/auto", "Z:" + target(w).replace("/", "\\")],
+             after=lambda w: compare_trees(w.source, target(w))),
+    ]
+
+
+def theme_unzip():
+    """The main dialog at work: a folder typed in, Unzip, the count in a box
+    owned by the dialog, then Close on the dialog enabled again."""
+    def target(w): return os.path.join(w.folder, "typed")
+    return [
+        Case("Unzip into a typed folder", lambda w: w.build("unzip"),
+             [MainDialog(), Box("3 file(s) unzipped successfully", owner="yes"), Back(TITLE + " - unzip.exe")],
+             EXIT_NORMAL,
+             actions=lambda w: ["--type", "106", "Z:" + target(w).replace("/", "\\"), "--click", "Unzip",
+                                "--click", "OK", "--back", "--click", "Close"],
              after=lambda w: compare_trees(w.source, target(w))),
     ]
 
