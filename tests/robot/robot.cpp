@@ -255,10 +255,21 @@ std::vector<Control> ControlsOf(HWND window) {
   return controls;
 }
 
+// The icon of a window that may still be painting: an icon that matches
+// none of the standard ones is looked at again for up to a second.
+std::string SettledIconOf(HWND window) {
+  std::string icon = IconOf(window);
+  for (int tries = 0; icon == "other" && tries < 10; tries++) {
+    Sleep(100);
+    icon = IconOf(window);
+  }
+  return icon;
+}
+
 void WriteDown(HWND window) {
   HWND owner = GetWindow(window, GW_OWNER);
   printf("window \"%s\" class=%s icon=%s owner=%s\n", Escaped(TextOf(window)).c_str(), ClassOf(window).c_str(),
-         IconOf(window).c_str(), owner ? "yes" : "none");
+         SettledIconOf(window).c_str(), owner ? "yes" : "none");
   for (const Control& c : ControlsOf(window)) {
     if (!c.visible || c.id == kIconControlId) continue;
     std::string kind = c.className;

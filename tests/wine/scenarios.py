@@ -253,7 +253,7 @@ def parse_transcript(out):
     return windows, code
 
 
-def run(exe, actions, args=(), timeout=20, robot_status=0):
+def run(exe, actions, args=(), timeout=10, robot_status=0):
     """Runs exe from its own folder under the robot; (windows, exit code).
     robot_status: the robot's own exit status the caller expects."""
     folder, name = os.path.split(os.path.abspath(exe))
