@@ -25,7 +25,9 @@
 // Transcript on standard output, one block per window:
 //   window "TITLE" class=CLASS icon=error|question|warning|information|other|none owner=yes|none
 //     KIND ID "TEXT"          each visible child control (the icon control left out)
-//     -> press ID "TEXT"      what the robot did
+//     -> type ID "TEXT"       what the robot did
+//     -> press ID "TEXT"
+//   back "TITLE"              a window used by a --back step, then what was done
 //   exit=N                    the program's full exit code
 // Texts are written with \n, \r, \t, \" and \\ escaped.
 //
@@ -366,6 +368,40 @@ HWND ReturnedWindow(std::vector<Seen>& seen) {
   return nullptr;
 }
 
+// Watches the program until it ends, writing down its windows and using up
+// the script's steps on them. 0 when the program ended by itself, 3 on the
+// timeout, 4 when a step's button is missing (the program still runs then).
+int Drive(const PROCESS_INFORMATION& process, const Script& script) {
+  std::vector<Seen> seen;  // windows already written down, in case one shows again
+  size_t next = 0;
+  DWORD started = GetTickCount();
+  while (WaitForSingleObject(process.hProcess, kPollMs) == WAIT_TIMEOUT) {
+    if (GetTickCount() - started > script.timeoutMs) {
+      printf("robot: timed out\n");
+      return 3;
+    }
+    NoteDisabled(seen);
+    bool backStep = next < script.actions.size() && script.actions[next].back;
+    HWND window = backStep ? ReturnedWindow(seen) : nullptr;
+    bool back = window != nullptr;
+    if (!window) window = NewWindowOf(process.dwProcessId, seen);
+    if (!window) continue;
+    Sleep(kSettleMs);  // let the window finish drawing its controls
+    if (back) {
+      printf("back \"%s\"\n", Escaped(TextOf(window)).c_str());
+    } else {
+      seen.push_back({window, false});
+      WriteDown(window);
+      if (backStep) continue;  // a new window while one is awaited back: written down, left alone
+    }
+    if (next < script.actions.size() && !Act(window, script.actions[next++])) {
+      return 4;
+    }
+  }
+  if (next < script.actions.size()) printf("robot: %u steps left unused\n", unsigned(script.actions.size() - next));
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -384,43 +420,15 @@ int main(int argc, char** argv) {
     printf("robot: cannot start %s (error %lu)\n", script.commandLine.c_str(), GetLastError());
     return 2;
   }
-  std::vector<Seen> seen;  // windows already written down, in case one shows again
-  size_t next = 0;
-  DWORD started = GetTickCount();
-  int status = 0;
-  while (WaitForSingleObject(process.hProcess, kPollMs) == WAIT_TIMEOUT) {
-    if (GetTickCount() - started > script.timeoutMs) {
-      printf("robot: timed out\n");
-      status = 3;
-      break;
-    }
-    NoteDisabled(seen);
-    bool backStep = next < script.actions.size() && script.actions[next].back;
-    HWND window = backStep ? ReturnedWindow(seen) : nullptr;
-    bool back = window != nullptr;
-    if (!window) window = NewWindowOf(process.dwProcessId, seen);
-    if (!window) continue;
-    Sleep(kSettleMs);  // let the window finish drawing its controls
-    if (back) {
-      printf("back \"%s\"\n", Escaped(TextOf(window)).c_str());
-    } else {
-      seen.push_back({window, false});
-      WriteDown(window);
-      if (backStep) continue;  // a new window while one is awaited back: written down, left alone
-    }
-    if (next < script.actions.size() && !Act(window, script.actions[next++])) {
-      status = 4;
-      break;
-    }
-  }
+  int status = Drive(process, script);
   if (status) {
     TerminateProcess(process.hProcess, 255);
     WaitForSingleObject(process.hProcess, 5000);
     return status;
   }
-  if (next < script.actions.size()) printf("robot: %u steps left unused\n", unsigned(script.actions.size() - next));
   DWORD code = 0;
   GetExitCodeProcess(process.hProcess, &code);
   printf("exit=%lu\n", code);
   return 0;
 }
+
