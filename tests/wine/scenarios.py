@@ -58,6 +58,8 @@ MARKER = b"KAV\x01sfx\x02"
 RECORD_STUB_CRC = 8
 RECORD_ARCHIVE_OFFSET = 12
 RECORD_END_RECORD_OFFSET = 20
+RECORD_FLAGS = 28
+FLAG_USE_CAPTION = 0x10
 RECORD_FINALISED = 42      # u16
 RECORD_ENTRY_POINT = 54    # u32, unaligned
 PE_ENTRY_POINT = 40        # AddressOfEntryPoint, from the "PE\0\0" signature
@@ -480,6 +482,14 @@ def theme_info_option():
         Case("-info after other words", with_info, [Box(info)], EXIT_NORMAL, args=["a", "b-info"]),
         Case("-INFO is not the option", with_info, [MainDialog()], EXIT_NORMAL, args=["-INFO"]),
         Case("-info comes before the question", with_question, [Box(info)], EXIT_NORMAL, args=["-info"]),
+        # The tail starts after the program's name, which the robot quotes
+        # when it holds a blank: after the closing quote, else the first blank.
+        Case("quoted program name, then -info", lambda w: w.build("with blank", "--info", info), [Box(info)],
+             EXIT_NORMAL, args=["-info"]),
+        Case("-info in the program's own name is not in the tail", lambda w: w.build("x-info", "--info", info),
+             [MainDialog()], EXIT_NORMAL),
+        Case("-info in a quoted program name is not in the tail", lambda w: w.build("my -info", "--info", info),
+             [MainDialog()], EXIT_NORMAL),
     ]
 
 
@@ -526,6 +536,10 @@ def theme_startup_question():
              [asked(["OK", "Cancel"], "Foo Setup"), MainDialog()], EXIT_NORMAL),
         Case("caption, No", built("capyn", *yes_no, *caption), [asked(["Yes", "No"], "Foo Setup")], EXIT_DECLINED,
              actions=["--click", "No"]),
+        Case("caption flag with an empty caption: the usual title",
+             lambda w: w.changed(built("emptycap", "--no-stub-crc")(w), "emptycapflag",
+                                 set_record_u32(RECORD_FLAGS, lambda d: record_u32(d, RECORD_FLAGS) | FLAG_USE_CAPTION)),
+             [asked(["OK"]), MainDialog()], EXIT_NORMAL),
     ]
 
 
