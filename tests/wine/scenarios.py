@@ -38,6 +38,7 @@ EXIT_NORMAL, EXIT_DECLINED, EXIT_ERROR_BOX = 0, 1, 2
 BUILD = os.path.abspath(sys.argv[1]) if len(sys.argv) > 1 else ""
 DRAVIK_SFX = os.path.join(BUILD, "builder", "dravik-sfx")
 ROBOT = os.path.join(BUILD, "win32", "tests", "robot", "robot.exe")
+STUB = os.path.join(BUILD, "win32", "stub", "dravik-stub.exe")
 ENV = None  # the Wine environment, read in main()
 
 
@@ -186,6 +187,11 @@ class Workshop:
         result = subprocess.run([DRAVIK_SFX, "build", "-o", out] + list(options) + ["-C", self.source, "."],
                                 capture_output=True, text=True)
         expect(result.returncode == 0, "dravik-sfx build %s: %s" % (" ".join(options), result.stderr.strip()))
+        return out
+
+    def copied(self, original, name):
+        out = os.path.join(self.folder, name + ".exe")
+        shutil.copy(original, out)
         return out
 
     def changed(self, original, name, *changes):
@@ -414,6 +420,9 @@ def theme_integrity():
     error_box = lambda text: [Box(text, icon="error")]
     return [
         Case("intact", good, [MainDialog()], EXIT_NORMAL),
+        # The stub as built: its record is unfilled (no CRC, no archive, entry
+        # point 0), and the entry-point check is the first to see it.
+        Case("the bare stub", lambda w: w.copied(STUB, "bare"), error_box(ZIP_DAMAGED), EXIT_ERROR_BOX),
         Case("stub code byte changed", lambda w: w.changed(good(w), "code", flip_byte(unused_code_byte)),
              error_box(HEADER_CORRUPT), EXIT_ERROR_BOX),
         Case("configuration block byte changed",
