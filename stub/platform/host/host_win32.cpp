@@ -180,23 +180,33 @@ std::string HostDescribeBox(const HostMessageBox& box) {
 
 // ---- the stub's own platform operations ---------------------------------------
 
+std::string ExistingPathIgnoringCase(const std::string& path);
+
+// Scans the module file in chunks (the record lies in the stub part, near
+// the start) so that a large self-extractor is never read whole.
 const SfxConfigRecord* PlatformSfxRecord() {
   static SfxConfigRecord record;
-  FILE* file = fopen(PosixPath(Settings().modulePath.c_str()).c_str(), "rb");
+  FILE* file = fopen(ExistingPathIgnoringCase(PosixPath(Settings().modulePath.c_str())).c_str(), "rb");
   if (!file) return nullptr;
-  std::vector<BYTE> bytes;
+  const BYTE* marker = SfxImage.Config.SfxMarker;
+  std::vector<BYTE> window;
   BYTE chunk[65536];
   size_t got;
-  while ((got = fread(chunk, 1, sizeof chunk, file)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
-  fclose(file);
-  const BYTE* marker = SfxImage.Config.SfxMarker;
-  for (size_t p = 0; p + sizeof record <= bytes.size(); p++) {
-    if (memcmp(bytes.data() + p, marker, kSfxMarkerSize) == 0) {
-      memcpy(&record, bytes.data() + p, sizeof record);
-      return &record;
+  bool found = false;
+  while (!found && (got = fread(chunk, 1, sizeof chunk, file)) > 0) {
+    window.insert(window.end(), chunk, chunk + got);
+    for (size_t p = 0; p + sizeof record <= window.size(); p++) {
+      if (memcmp(window.data() + p, marker, kSfxMarkerSize) == 0) {
+        memcpy(&record, window.data() + p, sizeof record);
+        found = true;
+        break;
+      }
     }
+    // Keep only what a record starting near the end could still need.
+    if (!found && window.size() > sizeof record) window.erase(window.begin(), window.end() - sizeof record);
   }
-  return nullptr;
+  fclose(file);
+  return found ? &record : nullptr;
 }
 
 INT_PTR PlatformRunMainDialog(HINSTANCE, LPCDLGTEMPLATEA) {
