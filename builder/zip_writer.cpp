@@ -27,9 +27,9 @@ static void Append(std::vector<uint8_t>& out, const std::vector<uint8_t>& bytes)
 
 static void AppendText(std::vector<uint8_t>& out, const std::string& text) { out.insert(out.end(), text.begin(), text.end()); }
 
-std::vector<uint8_t> LocalRecord(const ZipEntry& e) {
-  std::vector<uint8_t> out;
-  PutLe32(out, kLocalHeaderSignature);
+// The fields local and central headers share, from "version needed" to the
+// extra field's length.
+static void PutSharedFields(std::vector<uint8_t>& out, const ZipEntry& e, size_t extraLength) {
   PutLe16(out, e.versionNeeded);
   PutLe16(out, e.flags);
   PutLe16(out, e.method);
@@ -39,7 +39,13 @@ std::vector<uint8_t> LocalRecord(const ZipEntry& e) {
   PutLe32(out, static_cast<uint32_t>(e.data.size()));
   PutLe32(out, e.uncompressedSize);
   PutLe16(out, static_cast<uint16_t>(e.name.size()));
-  PutLe16(out, static_cast<uint16_t>(e.localExtra.size()));
+  PutLe16(out, static_cast<uint16_t>(extraLength));
+}
+
+std::vector<uint8_t> LocalRecord(const ZipEntry& e) {
+  std::vector<uint8_t> out;
+  PutLe32(out, kLocalHeaderSignature);
+  PutSharedFields(out, e, e.localExtra.size());
   AppendText(out, e.name);
   Append(out, e.localExtra);
   Append(out, e.data);
@@ -59,16 +65,7 @@ std::vector<uint8_t> CentralDirectory(const ZipArchive& archive, const std::vect
     const ZipEntry& e = archive.entries[i];
     PutLe32(out, kCentralHeaderSignature);
     PutLe16(out, e.versionMadeBy);
-    PutLe16(out, e.versionNeeded);
-    PutLe16(out, e.flags);
-    PutLe16(out, e.method);
-    PutLe16(out, e.modTime);
-    PutLe16(out, e.modDate);
-    PutLe32(out, e.crc32);
-    PutLe32(out, static_cast<uint32_t>(e.data.size()));
-    PutLe32(out, e.uncompressedSize);
-    PutLe16(out, static_cast<uint16_t>(e.name.size()));
-    PutLe16(out, static_cast<uint16_t>(e.centralExtra.size()));
+    PutSharedFields(out, e, e.centralExtra.size());
     PutLe16(out, static_cast<uint16_t>(e.comment.size()));
     PutLe16(out, 0);  // disk number start
     PutLe16(out, e.internalAttributes);
