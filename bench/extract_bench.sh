@@ -13,17 +13,20 @@ build=${1:-/tmp/build-bench}
 ninja -C "$build" dravik-sfx >/dev/null
 sfx_tool=$build/builder/dravik-sfx
 work=$build/bench/extract
+# Extracting into memory (tmpfs) measures the tools rather than the disk;
+# OUT_DIR chooses another place.
+out_dir=${OUT_DIR:-/dev/shm/dravik-extract-bench}
 corpus=$build/bench/corpus.zip
 [ -f "$corpus" ] || "$src/bench/make_corpus.sh" "$build/bench"
 mkdir -p "$work"
 runs=${RUNS:-3}
 
-# Best wall time of `runs` runs of a command that extracts into $work/out.
+# Best wall time of `runs` runs of a command that extracts into $out_dir.
 best_time() {
   local best=""
   for _ in $(seq "$runs"); do
-    rm -rf "$work/out"
-    mkdir -p "$work/out"
+    rm -rf "$out_dir"
+    mkdir -p "$out_dir"
     local start end
     start=$(date +%s.%N)
     "$@" >/dev/null 2>&1
@@ -39,18 +42,18 @@ compare() {
   local title=$1 zip=$2 sfx=$3
   "$sfx_tool" build -o "$sfx" --zip "$zip"
   local ours unzip7 sevenz python
-  ours=$(best_time "$sfx_tool" extract "$sfx" -d "$work/out" --overwrite)
-  unzip7=$(best_time unzip -o -q "$zip" -d "$work/out")
-  sevenz=$(best_time 7z x -y -o"$work/out" "$zip")
-  python=$(best_time python3 -c "import zipfile,sys; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])" "$zip" "$work/out")
+  ours=$(best_time "$sfx_tool" extract "$sfx" -d "$out_dir" --overwrite)
+  unzip7=$(best_time unzip -o -q "$zip" -d "$out_dir")
+  sevenz=$(best_time 7z x -y -o"$out_dir" "$zip")
+  python=$(best_time python3 -c "import zipfile,sys; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])" "$zip" "$out_dir")
   echo "== $title"
   printf '%-22s %8.3f s\n' "dravik-sfx extract" "$ours" "unzip -o -q" "$unzip7" "7z x" "$sevenz" \
     "python zipfile" "$python"
   printf 'ratio to unzip: dravik-sfx %.2f, 7z %.2f, zipfile %.2f\n' \
     "$(echo "$ours / $unzip7" | bc -l)" "$(echo "$sevenz / $unzip7" | bc -l)" "$(echo "$python / $unzip7" | bc -l)"
-  rm -rf "$work/out"
-  mkdir -p "$work/out"
-  /usr/bin/time -v "$sfx_tool" extract "$sfx" -d "$work/out" --overwrite 2>&1 >/dev/null |
+  rm -rf "$out_dir"
+  mkdir -p "$out_dir"
+  /usr/bin/time -v "$sfx_tool" extract "$sfx" -d "$out_dir" --overwrite 2>&1 >/dev/null |
     sed -n 's/.*Maximum resident set size (kbytes): /dravik-sfx peak memory (KiB): /p'
 }
 

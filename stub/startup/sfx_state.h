@@ -116,6 +116,7 @@ struct SfxState {
   // util/
   uint32_t RunningCrc;
   uint32_t CrcTable[256];
+  uint32_t CrcSliceTables[3][256];  // the table advanced by 1, 2 and 3 more bytes
 };
 
 // The one instance. Zero-initialised, as every field's initial value is 0.

@@ -20,7 +20,8 @@
 #include "util/crc32.h"
 #include "util/path_text.h"
 
-SfxState Sfx;
+// Zero-filled at load: kept out of the file as uninitialised data.
+__attribute__((section(".bss"))) SfxState Sfx;
 
 constexpr UINT kQuietErrorMode = SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX;
 constexpr BYTE kMinimumMajorVersion = 4;

@@ -53,10 +53,9 @@ struct HostSettings {
   std::vector<std::string> statusLines;
 };
 
-HostSettings& Settings() {
-  static HostSettings settings;
-  return settings;
-}
+HostSettings TheSettings;
+
+inline HostSettings& Settings() { return TheSettings; }
 
 bool IsLeadByte(BYTE b) {
   return Settings().codePage == 932 && ((b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC));
