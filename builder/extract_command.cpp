@@ -243,15 +243,18 @@ RunResult RunOnce(const ExtractOptions& options, const std::string& password, bo
   } else {
     HostSetModulePath(AbsolutePath(options.file));
   }
-  if (quiet)
-    HostSetMessageBoxHandler([](const HostMessageBox& box) { return (box.type & 0xF) == MB_OK ? IDOK : IDCANCEL; });
-  else
-    HostSetMessageBoxHandler([&](const HostMessageBox& box) { return AnswerBox(box, options); });
+  HostSetRecording(false);  // nothing is kept per entry, whatever the archive's size
+  RunResult result{0, -1, "", false};
+  // A box from the run comes while the message table is loaded, so its text
+  // can be compared with the table's (start-up boxes may come before it).
+  HostSetMessageBoxHandler([&](const HostMessageBox& box) {
+    if (Sfx.MessageTable && box.text == MsgText(MsgWrongPassword)) result.wrongPassword = true;
+    if (quiet) return (box.type & 0xF) == MB_OK ? IDOK : IDCANCEL;
+    return AnswerBox(box, options);
+  });
   Sfx = SfxState{};
   static char passwordBuffer[256];
   std::string target = dryRun ? "/nonexistent/dravik-sfx-test" : AbsolutePath(options.folder);
-  RunResult result{0, -1, "", false};
-  std::string wrongPasswordText;
   HostSetMainDialogHandler([&] {
     snprintf(Sfx.TargetFolder, sizeof Sfx.TargetFolder, "%s", target.c_str());
     if (options.overwrite) Sfx.OverwriteWithoutPrompt = 1;
@@ -264,12 +267,9 @@ RunResult RunOnce(const ExtractOptions& options, const std::string& password, bo
     char line[128];
     snprintf(line, sizeof line, MsgText(MsgFilesUnzipped), static_cast<int>(Sfx.FilesUnzipped));
     result.summary = line;
-    wrongPasswordText = MsgText(MsgWrongPassword);
   });
   std::string tail;
   result.exitCode = StartSelfExtractor(nullptr, tail.data());
-  for (const HostMessageBox& box : HostMessageBoxes())
-    if (!wrongPasswordText.empty() && box.text == wrongPasswordText) result.wrongPassword = true;
   return result;
 }
 

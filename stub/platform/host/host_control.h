@@ -64,6 +64,11 @@ void HostQueuePumpAnswers(const std::vector<bool>& answers);
 // archive can be tested without writing anything.
 void HostSetDryRun(bool dryRun);
 
+// Whether boxes, folders, meter moves and status lines are recorded (on
+// by default); a long run of dravik-sfx turns it off so that its memory
+// does not grow with the number of entries.
+void HostSetRecording(bool recording);
+
 // The folders CreateDirectoryA was asked to make, as given, in order.
 const std::vector<std::string>& HostFoldersMade();
 

@@ -48,6 +48,7 @@ struct HostSettings {
   std::vector<bool> pumpAnswers;
   size_t nextPumpAnswer = 0;
   bool dryRun = false;
+  bool recording = true;
   std::vector<UINT> meterPositions;
   std::vector<std::string> foldersMade;
   std::vector<std::string> statusLines;
@@ -162,6 +163,7 @@ void HostQueuePumpAnswers(const std::vector<bool>& answers) {
   Settings().nextPumpAnswer = 0;
 }
 void HostSetDryRun(bool dryRun) { Settings().dryRun = dryRun; }
+void HostSetRecording(bool recording) { Settings().recording = recording; }
 const std::vector<std::string>& HostFoldersMade() { return Settings().foldersMade; }
 const std::vector<UINT>& HostMeterPositions() { return Settings().meterPositions; }
 const std::vector<std::string>& HostStatusLines() { return Settings().statusLines; }
@@ -226,7 +228,7 @@ bool PumpMessages() {
 void ShowUnzippingStatus() {
   char text[300];
   wsprintfA(text, "Unzipping %s", FileNamePart(Sfx.EntryPath));
-  Settings().statusLines.push_back(text);
+  if (Settings().recording) Settings().statusLines.push_back(text);
 }
 
 // ---- files -------------------------------------------------------------------
@@ -317,7 +319,7 @@ HANDLE FindFirstFileA(LPCSTR path, LPWIN32_FIND_DATAA data) {
 BOOL FindClose(HANDLE) { return TRUE; }
 
 BOOL CreateDirectoryA(LPCSTR path, void*) {
-  Settings().foldersMade.push_back(path);
+  if (Settings().recording) Settings().foldersMade.push_back(path);
   if (Settings().dryRun) return TRUE;
   return mkdir(PosixPath(path).c_str(), 0755) == 0;
 }
@@ -567,7 +569,7 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR title, UINT type) {
     box.answer = s.answers[s.nextAnswer++];
   else
     box.answer = FirstButton(type);
-  s.boxes.push_back(box);
+  if (s.recording) s.boxes.push_back(box);
   return box.answer;
 }
 
@@ -576,11 +578,11 @@ HCURSOR SetCursor(HCURSOR cursor) { return cursor; }
 BOOL EndDialog(HWND, INT_PTR) { return TRUE; }
 HWND GetDlgItem(HWND dialog, int id) { return dialog ? reinterpret_cast<HWND>(static_cast<intptr_t>(id)) : nullptr; }
 LRESULT SendDlgItemMessageA(HWND, int id, UINT message, WPARAM wParam, LPARAM) {
-  if (id == 201 && message == 0x402) Settings().meterPositions.push_back(static_cast<UINT>(wParam & 0xFFFF));
+  if (id == 201 && message == 0x402 && Settings().recording) Settings().meterPositions.push_back(static_cast<UINT>(wParam & 0xFFFF));
   return 0;
 }
 BOOL SetDlgItemTextA(HWND, int id, LPCSTR text) {
-  if (id == 109) Settings().statusLines.push_back(text);
+  if (id == 109 && Settings().recording) Settings().statusLines.push_back(text);
   return TRUE;
 }
 BOOL InvalidateRect(HWND, const void*, BOOL) { return TRUE; }
