@@ -7,6 +7,7 @@
 #include "platform/host/host_control.h"
 #include "platform/platform.h"
 #include "container/sfx_config.h"
+#include "container/message_table.h"
 #include "container/sfx_image.h"
 #include "startup/sfx_state.h"
 #include "ui/extraction_ui.h"
@@ -225,10 +226,12 @@ bool PumpMessages() {
   return s.nextPumpAnswer < s.pumpAnswers.size() && s.pumpAnswers[s.nextPumpAnswer++];
 }
 
+// As on Windows: the table's "Unzipping" text, unless the meter shows it.
 void ShowUnzippingStatus() {
-  char text[300];
-  wsprintfA(text, "Unzipping %s", FileNamePart(Sfx.EntryPath));
-  if (Settings().recording) Settings().statusLines.push_back(text);
+  if (Sfx.MeterShown || !Settings().recording) return;
+  char text[kPathBufferSize + 16];
+  wsprintfA(text, MsgText(MsgUnzippingFile), FileNamePart(Sfx.EntryPath));
+  Settings().statusLines.push_back(text);
 }
 
 // ---- files -------------------------------------------------------------------
