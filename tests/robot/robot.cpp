@@ -5,21 +5,34 @@
 // usage: robot [--timeout SECONDS] STEP... -- PROGRAM [ARGUMENTS]
 //
 // The script is a list of steps; each step is used up by the next new
-// visible top-level window of the program, in order. A step is any number
-// of preparations followed by one final action:
+// visible top-level window of the program, in order. A step is
+//   [--back | --when TEXT] PREPARATION... ACTION FOLLOW-UP...
+// which window it waits for:
+//     (nothing)          the next new window
+//     --back             a window already written down that was disabled and
+//                        is enabled again: the owner of a box, once the box
+//                        is gone (written "back TITLE")
+//     --when TEXT        the next new window whose title or a control's text
+//                        holds TEXT; new windows before it are written down
+//                        and left alone
 //   preparations, done first, in order:
 //     --type ID TEXT     put TEXT into the edit control ID (WM_SETTEXT)
+//     --shift            hold Shift down from here until the next window
+//                        shows or the program ends
+//     --sleep MS         wait
+//     --shot FILE        save the whole screen as a BMP file
+//     --run COMMAND      run a Windows command line and wait for its end
+//                        (a helper that changes the program's world, such
+//                        as the disk in a drive)
 //   final actions:
 //     --click LABEL      press the button whose text is LABEL ('&' ignored)
 //     --click-id ID      press the button with this control id
 //     --read             only write the window down
-//   a step that starts with
-//     --back             is used up instead by a window already written down
-//                        that was disabled and is enabled again: the owner of
-//                        a box, once the box is gone (written "back TITLE")
-// New preparations (holding Shift for the click, a key press) and actions
-// (waiting for a window by title or text, a screenshot) fit the same shape:
-// a preparation becomes another Prelude kind, an action another Action kind.
+//   follow-ups, done after the action on the same window, in order:
+//     --then-sleep MS    wait
+//     --then-key VK      post a key press (WM_KEYDOWN, WM_KEYUP) to the window
+//     --then-shot FILE   save the whole screen as a BMP file
+//     --then-run COMMAND run a Windows command line and wait for its end
 // Windows beyond the script are written down and left alone.
 //
 // Transcript on standard output, one block per window:
@@ -27,6 +40,10 @@
 //     KIND ID "TEXT"          each visible child control (the icon control left out)
 //     -> type ID "TEXT"       what the robot did
 //     -> press ID "TEXT"
+//     -> shift down
+//     -> key VK
+//     -> shot FILE
+//     -> run "COMMAND" exit=N
 //   back "TITLE"              a window used by a --back step, then what was done
 //   exit=N                    the program's full exit code
 // Texts are written with \n, \r, \t, \" and \\ escaped.
@@ -52,11 +69,11 @@ constexpr int kIconControlId = 1088;  // the icon of a message box
 constexpr DWORD kPollMs = 50;
 constexpr DWORD kSettleMs = 150;
 
-// Done to a window before its step's final action.
+// Done to a window before or after its step's final action.
 struct Prelude {
-  enum Kind { Type } kind = Type;
-  int id = 0;        // the control
-  std::string text;  // what to type
+  enum Kind { Type, Shift, Sleep, Shot, Key, Run } kind = Type;
+  int id = 0;        // Type: the control; Sleep: milliseconds; Key: the virtual key
+  std::string text;  // Type: what to type; Shot: the file; Run: the command line
 };
 
 // One step: preparations, then the final action.
@@ -65,7 +82,9 @@ struct Action {
   std::string label;  // Click: the button's text without '&'
   int id = 0;         // ClickId: the button's id
   std::vector<Prelude> preludes;
+  std::vector<Prelude> followUps;
   bool back = false;  // for a window coming back, not a new one
+  std::string when;   // only for a new window showing this text
 };
 
 // A window written down, and whether it has been seen disabled since.
@@ -102,45 +121,73 @@ std::string Quote(const char* arg) {
   return quoted + "\"";
 }
 
+// Reads one preparation or follow-up option at argv[i] (advancing i past
+// its values) into prelude; false when the option is none of them.
+bool ParsePrelude(int argc, char** argv, int* i, Prelude* prelude, bool followUp) {
+  std::string arg = argv[*i];
+  if (followUp) {
+    if (arg.rfind("--then-", 0) != 0) return false;
+    arg = "--" + arg.substr(7);
+  }
+  bool oneValue = *i + 1 < argc;
+  if (arg == "--type" && !followUp && *i + 2 < argc) {
+    *prelude = {Prelude::Type, atoi(argv[*i + 1]), argv[*i + 2]};
+    *i += 2;
+  } else if (arg == "--shift" && !followUp) {
+    *prelude = {Prelude::Shift, 0, ""};
+  } else if (arg == "--sleep" && oneValue) {
+    *prelude = {Prelude::Sleep, atoi(argv[++*i]), ""};
+  } else if (arg == "--shot" && oneValue) {
+    *prelude = {Prelude::Shot, 0, argv[++*i]};
+  } else if (arg == "--run" && oneValue) {
+    *prelude = {Prelude::Run, 0, argv[++*i]};
+  } else if (arg == "--key" && followUp && oneValue) {
+    *prelude = {Prelude::Key, static_cast<int>(strtol(argv[++*i], nullptr, 0)), ""};
+  } else {
+    return false;
+  }
+  return true;
+}
+
 bool ParseScript(int argc, char** argv, Script* script) {
-  std::vector<Prelude> preludes;  // go with the next final action
-  bool back = false;              // so does this
+  Action next;         // the step being read
+  bool opened = false;  // whether it has anything yet
   int i = 1;
   for (; i < argc && strcmp(argv[i], "--"); i++) {
     std::string arg = argv[i];
-    Action action;
+    Prelude prelude;
     if (arg == "--timeout" && i + 1 < argc) {
       script->timeoutMs = static_cast<DWORD>(atof(argv[++i]) * 1000);
-      continue;
-    }
-    if (arg == "--back") {
-      back = true;
-      continue;
-    }
-    if (arg == "--type" && i + 2 < argc) {
-      preludes.push_back({Prelude::Type, atoi(argv[i + 1]), argv[i + 2]});
-      i += 2;
-      continue;
-    }
-    if (arg == "--click" && i + 1 < argc) {
-      action.kind = Action::Click;
-      action.label = argv[++i];
-    } else if (arg == "--click-id" && i + 1 < argc) {
-      action.kind = Action::ClickId;
-      action.id = atoi(argv[++i]);
-    } else if (arg == "--read") {
-      action.kind = Action::Read;
+    } else if (!script->actions.empty() && !opened && ParsePrelude(argc, argv, &i, &prelude, true)) {
+      script->actions.back().followUps.push_back(prelude);
+    } else if (arg == "--back" && !opened) {
+      next.back = opened = true;
+    } else if (arg == "--when" && !opened && i + 1 < argc) {
+      next.when = argv[++i];
+      opened = true;
+    } else if (ParsePrelude(argc, argv, &i, &prelude, false)) {
+      next.preludes.push_back(prelude);
+      opened = true;
     } else {
-      fprintf(stderr, "robot: unknown argument %s\n", arg.c_str());
-      return false;
+      if (arg == "--click" && i + 1 < argc) {
+        next.kind = Action::Click;
+        next.label = argv[++i];
+      } else if (arg == "--click-id" && i + 1 < argc) {
+        next.kind = Action::ClickId;
+        next.id = atoi(argv[++i]);
+      } else if (arg == "--read") {
+        next.kind = Action::Read;
+      } else {
+        fprintf(stderr, "robot: unknown or misplaced argument %s\n", arg.c_str());
+        return false;
+      }
+      script->actions.push_back(next);
+      next = Action();
+      opened = false;
     }
-    action.preludes.swap(preludes);
-    action.back = back;
-    back = false;
-    script->actions.push_back(action);
   }
-  if (!preludes.empty() || back) {
-    fprintf(stderr, "robot: --type and --back must be followed by the step's action\n");
+  if (opened) {
+    fprintf(stderr, "robot: a step must end with --click, --click-id or --read\n");
     return false;
   }
   for (i++; i < argc; i++) script->commandLine += (script->commandLine.empty() ? "" : " ") + Quote(argv[i]);
@@ -283,6 +330,72 @@ void WriteDown(HWND window) {
 
 // ---- acting ---------------------------------------------------------------------
 
+// Writes the screen as a 24-bit BMP file; the fixture turns it into PNG.
+bool SaveScreen(const std::string& file) {
+  int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+  BITMAPINFOHEADER header{};
+  header.biSize = sizeof header;
+  header.biWidth = width;
+  header.biHeight = height;  // bottom-up, as BMP files store rows
+  header.biPlanes = 1;
+  header.biBitCount = 24;
+  header.biCompression = BI_RGB;
+  DWORD rowBytes = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
+  header.biSizeImage = rowBytes * height;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ previous = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
+  GdiFlush();
+  BITMAPFILEHEADER fileHeader{};
+  fileHeader.bfType = 0x4D42;  // "BM"
+  fileHeader.bfOffBits = sizeof fileHeader + sizeof header;
+  fileHeader.bfSize = fileHeader.bfOffBits + header.biSizeImage;
+  FILE* out = fopen(file.c_str(), "wb");
+  bool written = out && fwrite(&fileHeader, sizeof fileHeader, 1, out) == 1 &&
+                 fwrite(&header, sizeof header, 1, out) == 1 && fwrite(bits, header.biSizeImage, 1, out) == 1;
+  if (out) written = fclose(out) == 0 && written;
+  SelectObject(memory, previous);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return written;
+}
+
+// Runs a command line to its end; its exit code, or -1 when it did not start.
+long RunToEnd(const std::string& commandLine) {
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  std::vector<char> line(commandLine.begin(), commandLine.end());
+  line.push_back('\0');
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    return -1;
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return static_cast<long>(code);
+}
+
+bool ShiftHeld = false;
+
+void PressShift(bool down) {
+  INPUT input{};
+  input.type = INPUT_KEYBOARD;
+  input.ki.wVk = VK_SHIFT;
+  input.ki.dwFlags = down ? 0 : KEYEVENTF_KEYUP;
+  SendInput(1, &input, sizeof input);
+  ShiftHeld = down;
+}
+
+void ReleaseShift() {
+  if (ShiftHeld) PressShift(false);
+}
+
 void Prepare(HWND window, const Prelude& prelude) {
   switch (prelude.kind) {
     case Prelude::Type:
@@ -293,7 +406,29 @@ void Prepare(HWND window, const Prelude& prelude) {
                           SMTO_ABORTIFHUNG, 2000, nullptr);
       printf("  -> type %d \"%s\"\n", prelude.id, Escaped(prelude.text).c_str());
       break;
+    case Prelude::Shift:
+      // The program reads the key state when it handles the click, which is
+      // posted: give it time to see the key go down first.
+      PressShift(true);
+      Sleep(kSettleMs);
+      printf("  -> shift down\n");
+      break;
+    case Prelude::Sleep:
+      Sleep(static_cast<DWORD>(prelude.id));
+      break;
+    case Prelude::Shot:
+      printf("  -> shot %s%s\n", prelude.text.c_str(), SaveScreen(prelude.text) ? "" : " (failed)");
+      break;
+    case Prelude::Run:
+      printf("  -> run \"%s\" exit=%ld\n", Escaped(prelude.text).c_str(), RunToEnd(prelude.text));
+      break;
+    case Prelude::Key:
+      PostMessageA(window, WM_KEYDOWN, static_cast<WPARAM>(prelude.id), 1);
+      PostMessageA(window, WM_KEYUP, static_cast<WPARAM>(prelude.id), 1 | 0xC0000000u);
+      printf("  -> key %d\n", prelude.id);
+      break;
   }
+  fflush(stdout);
 }
 
 // The button a Click or ClickId action means, or null.
@@ -324,6 +459,8 @@ bool Act(HWND window, const Action& action) {
     }
   }
   fflush(stdout);
+  if (done)
+    for (const Prelude& followUp : action.followUps) Prepare(window, followUp);
   return done;
 }
 
@@ -368,6 +505,14 @@ HWND ReturnedWindow(std::vector<Seen>& seen) {
   return nullptr;
 }
 
+// Whether the window's title or one of its controls' texts holds text.
+bool Shows(HWND window, const std::string& text) {
+  if (TextOf(window).find(text) != std::string::npos) return true;
+  for (const Control& c : ControlsOf(window))
+    if (c.text.find(text) != std::string::npos) return true;
+  return false;
+}
+
 // Watches the program until it ends, writing down its windows and using up
 // the script's steps on them. 0 when the program ended by itself, 3 on the
 // timeout, 4 when a step's button is missing (the program still runs then).
@@ -386,6 +531,7 @@ int Drive(const PROCESS_INFORMATION& process, const Script& script) {
     bool back = window != nullptr;
     if (!window) window = NewWindowOf(process.dwProcessId, seen);
     if (!window) continue;
+    ReleaseShift();
     Sleep(kSettleMs);  // let the window finish drawing its controls
     if (back) {
       printf("back \"%s\"\n", Escaped(TextOf(window)).c_str());
@@ -393,6 +539,9 @@ int Drive(const PROCESS_INFORMATION& process, const Script& script) {
       seen.push_back({window, false});
       WriteDown(window);
       if (backStep) continue;  // a new window while one is awaited back: written down, left alone
+      if (next < script.actions.size() && !script.actions[next].when.empty() &&
+          !Shows(window, script.actions[next].when))
+        continue;  // not the window the step waits for: written down, left alone
     }
     if (next < script.actions.size() && !Act(window, script.actions[next++])) {
       return 4;
@@ -407,8 +556,8 @@ int Drive(const PROCESS_INFORMATION& process, const Script& script) {
 int main(int argc, char** argv) {
   Script script;
   if (!ParseScript(argc, argv, &script)) {
-    fprintf(stderr, "usage: robot [--timeout S] [[--back] [--type ID TEXT]... --click LABEL|--click-id ID|--read]... "
-                    "-- PROGRAM [ARGS]\n");
+    fprintf(stderr, "usage: robot [--timeout S] [[--back|--when TEXT] PREPARATION... --click LABEL|--click-id ID|--read "
+                    "FOLLOW-UP...]... -- PROGRAM [ARGS]\n");
     return 64;
   }
   STARTUPINFOA startup{};
@@ -421,6 +570,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   int status = Drive(process, script);
+  ReleaseShift();
   if (status) {
     TerminateProcess(process.hProcess, 255);
     WaitForSingleObject(process.hProcess, 5000);

@@ -1,0 +1,393 @@
+#!/usr/bin/env python3
+"""What the end-to-end scenarios are made of: self-extractors built and
+damaged on purpose, the robot's runs under Wine and their transcripts, and the
+windows a case expects to see. The themes (themes_*.py) are tables of cases
+built from these; scenarios.py runs one theme.
+
+Each theme is a table of cases. A case names a self-extractor (built with
+dravik-sfx from a small folder, then perhaps damaged on purpose), the command
+tail it is started with, the robot's answers, and what must be seen: each
+window in order (a message box with its exact text, title, icon, buttons and
+owner, or the main dialog) and the program's exit code (0 normal end, 1 the
+user declined, 2 an error box ended the program). Every case runs even when
+an earlier one failed; the last line says how many passed and failed.
+
+The Wine environment (prefix, display, server) comes from wine_env.sh, the
+ctest fixture around these tests, through BUILD_DIR/wine/env.
+"""
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import traceback
+
+TITLE = "Dravik Self-Extractor"
+HEADER_CORRUPT = ("Dravik Self-Extractor header corrupt.  Possible cause:  bad disk or file "
+                  "transfer error")
+ZIP_DAMAGED = ("Zip file is damaged, truncated, or has been changed since it was created.   If you "
+               "downloaded this file, try downloading again.")
+INCOMPLETE = "This is an incomplete self-extractor;\nplease re-create the file and try again."
+NEEDS_WIN32 = "This 32-bit self-extracting Zip file requires Windows 95, 98, NT, or 2000."
+
+EXIT_NORMAL, EXIT_DECLINED, EXIT_ERROR_BOX = 0, 1, 2
+
+BUILD = os.path.abspath(sys.argv[1]) if len(sys.argv) > 1 else ""
+DRAVIK_SFX = os.path.join(BUILD, "builder", "dravik-sfx")
+ROBOT = os.path.join(BUILD, "win32", "tests", "robot", "robot.exe")
+STUB = os.path.join(BUILD, "win32", "stub", "dravik-stub.exe")
+
+
+class Failure(Exception):
+    pass
+
+
+def expect(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+# ---- the configuration record and the PE image ----------------------------------
+# The record starts with the marker K A V 0x01 s f x 0x02; field offsets count
+# from its first byte (see stub/container/sfx_config.h).
+
+MARKER = b"KAV\x01sfx\x02"
+RECORD_STUB_CRC = 8
+RECORD_ARCHIVE_OFFSET = 12
+RECORD_END_RECORD_OFFSET = 20
+RECORD_FLAGS = 28
+FLAG_USE_CAPTION = 0x10
+RECORD_FINALISED = 42      # u16
+RECORD_ENTRY_POINT = 54    # u32, unaligned
+PE_ENTRY_POINT = 40        # AddressOfEntryPoint, from the "PE\0\0" signature
+PE_DOS_STUB_TEXT = 0x4E    # "This program cannot be run in DOS mode", never read by Windows
+
+
+def record_at(data):
+    at = data.find(MARKER)
+    expect(at >= 0, "no configuration record in the file")
+    return at
+
+
+def record_u32(data, field):
+    return struct.unpack_from("<I", data, record_at(data) + field)[0]
+
+
+def pe_at(data):
+    return struct.unpack_from("<I", data, 60)[0]
+
+
+def sections(data):
+    """(name, virtual address, virtual size, file offset, raw size) of each section."""
+    pe = pe_at(data)
+    count, optional_size = struct.unpack_from("<H", data, pe + 6)[0], struct.unpack_from("<H", data, pe + 20)[0]
+    table = pe + 24 + optional_size
+    result = []
+    for n in range(count):
+        name, vsize, va, raw_size, raw_at = struct.unpack_from("<8sIIII", data, table + 40 * n)
+        result.append((name.rstrip(b"\0").decode(), va, vsize, raw_at, raw_size))
+    return result
+
+
+def file_offset(data, rva):
+    for _, va, vsize, raw_at, raw_size in sections(data):
+        if va <= rva < va + max(vsize, raw_size):
+            return raw_at + rva - va
+    raise Failure("rva %#x lies in no section" % rva)
+
+
+def unused_code_byte(data):
+    """A byte of .text inside the stub CRC's range that is never executed: the
+    file padding after the code, or failing that the middle of the section."""
+    for name, _, vsize, raw_at, raw_size in sections(data):
+        if name == ".text":
+            return raw_at + vsize if vsize < raw_size else raw_at + raw_size // 2
+    raise Failure("no .text section")
+
+
+def other_entry_point(data):
+    """An entry point that differs from the image's but still starts the stub:
+    one padding nop before the entry function, or one byte into it, past its
+    "push ebp" (the entry never returns, so the unbalanced frame is harmless)."""
+    entry = struct.unpack_from("<I", data, pe_at(data) + PE_ENTRY_POINT)[0]
+    at = file_offset(data, entry)
+    if data[at - 1] == 0x90:
+        return entry - 1
+    expect(data[at] == 0x55, "the entry function starts with neither padding nor push ebp")
+    return entry + 1
+
+
+# ---- changes made to a built file ------------------------------------------------
+
+def flip_byte(where):
+    """Inverts the low bit of one byte; where(data) gives its file offset."""
+    def change(data):
+        at = where(data)
+        data[at] ^= 0x01
+    return change
+
+
+def set_record_u16(field, value):
+    return lambda data: struct.pack_into("<H", data, record_at(data) + field, value)
+
+
+def set_record_u32(field, value_of):
+    return lambda data: struct.pack_into("<I", data, record_at(data) + field, value_of(data))
+
+
+def set_header_entry_point(data):
+    struct.pack_into("<I", data, pe_at(data) + PE_ENTRY_POINT, other_entry_point(data))
+
+
+def cut_at(where):
+    """Ends the file at where(data)."""
+    def change(data):
+        del data[where(data):]
+    return change
+
+
+# The archive lies inside the image's last section, so a file cut by a whole
+# file-alignment unit (512 bytes) or more is refused by the loader before the
+# stub runs; the cuts the stub itself sees lie within that last unit.
+
+def inside_central_directory(data):
+    return record_u32(data, RECORD_END_RECORD_OFFSET) - 10
+
+
+def inside_end_record_signature(data):
+    """The stub's start-up check reads only the end record's signature."""
+    return record_u32(data, RECORD_END_RECORD_OFFSET) + 2
+
+
+# ---- building self-extractors ----------------------------------------------------
+
+class Workshop:
+    """A theme's work folder (made afresh each run and left for inspection) with
+    a small source tree, and the self-extractors built and changed from it."""
+
+    def __init__(self, theme):
+        self.folder = os.path.join(BUILD, "wine", "work", theme)
+        shutil.rmtree(self.folder, ignore_errors=True)
+        self.source = os.path.join(self.folder, "src")
+        make_tree(self.source)
+        self.built = {}  # name: options, of the files built so far
+
+    def build(self, name, *options):
+        """Builds NAME.exe from the source tree with the builder's options
+        (once: cases that share a file name share the file)."""
+        out = os.path.join(self.folder, name + ".exe")
+        if name in self.built:
+            expect(self.built[name] == options, "%s.exe built twice with different options" % name)
+            return out
+        self.built[name] = options
+        result = subprocess.run([DRAVIK_SFX, "build", "-o", out] + list(options) + ["-C", self.source, "."],
+                                capture_output=True, text=True)
+        expect(result.returncode == 0, "dravik-sfx build %s: %s" % (" ".join(options), result.stderr.strip()))
+        return out
+
+    def copied(self, original, name):
+        out = os.path.join(self.folder, name + ".exe")
+        shutil.copy(original, out)
+        return out
+
+    def changed(self, original, name, *changes):
+        """A copy of an exe, as NAME.exe, with each change applied to its bytes."""
+        data = bytearray(open(original, "rb").read())
+        for change in changes:
+            change(data)
+        out = os.path.join(self.folder, name + ".exe")
+        with open(out, "wb") as f:
+            f.write(data)
+        return out
+
+
+def make_tree(root):
+    """A small source tree: nested folders, text, an empty file, binary data."""
+    os.makedirs(os.path.join(root, "docs", "deep"))
+    with open(os.path.join(root, "readme.txt"), "w") as f:
+        f.write("Read me.\n" * 200)
+    open(os.path.join(root, "empty.dat"), "w").close()
+    with open(os.path.join(root, "docs", "deep", "data.bin"), "wb") as f:
+        f.write(bytes((i * 7919) % 251 for i in range(70000)))
+
+
+# ---- running a program through the robot -------------------------------------------
+
+class Window:
+    """One window as the robot wrote it down."""
+
+    def __init__(self, title, cls, icon, owner, back=False):
+        self.title, self.cls, self.icon, self.owner = title, cls, icon, owner
+        self.back = back  # a window written down before, enabled again
+        self.controls = []  # (kind, id, text)
+
+    def texts(self):
+        return [text for kind, _, text in self.controls if kind == "static" and text]
+
+    def buttons(self):
+        return [text.replace("&", "") for kind, _, text in self.controls if kind == "button"]
+
+    def __repr__(self):
+        return "<%r icon=%s owner=%s %r>" % (self.title, self.icon, self.owner, self.controls)
+
+
+def unescape(text):
+    return re.sub(r"\\(.)", lambda m: {"n": "\n", "r": "\r", "t": "\t"}.get(m.group(1), m.group(1)), text)
+
+
+def parse_transcript(out):
+    """The windows and the exit code in the robot's transcript."""
+    windows, code = [], None
+    for line in out.splitlines():
+        m = re.match(r'window "(.*)" class=(\S+) icon=(\S+) owner=(\S+)$', line)
+        if m:
+            windows.append(Window(unescape(m.group(1)), m.group(2), m.group(3), m.group(4)))
+            continue
+        m = re.match(r'back "(.*)"$', line)
+        if m:
+            windows.append(Window(unescape(m.group(1)), None, None, None, back=True))
+            continue
+        m = re.match(r'  (\S+) (-?\d+) "(.*)"$', line)
+        if m and windows:
+            windows[-1].controls.append((m.group(1), int(m.group(2)), unescape(m.group(3))))
+            continue
+        m = re.match(r"exit=(\d+)$", line)
+        if m:
+            code = int(m.group(1))
+    return windows, code
+
+
+def run(exe, actions, args=(), timeout=10, robot_status=0):
+    """Runs exe from its own folder under the robot; (windows, exit code).
+    robot_status: the robot's own exit status the caller expects."""
+    folder, name = os.path.split(os.path.abspath(exe))
+    command = ["wine", ROBOT, "--timeout", str(timeout)] + list(actions) + ["--", name] + list(args)
+    # Files, not pipes: the Wine desktop process that a run may start inherits
+    # them and lives on for a while, and a pipe would be waited for until then.
+    with tempfile.TemporaryFile("w+") as out, tempfile.TemporaryFile("w+") as err:
+        status = subprocess.run(command, cwd=folder, env=wine_env(), stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                                timeout=timeout + 30).returncode
+        out.seek(0)
+        err.seek(0)
+        transcript, errors = out.read(), err.read()
+    windows, code = parse_transcript(transcript)
+    expect(status == robot_status, "the robot ended with status %d, wanted %d:\n%s%s" % (
+        status, robot_status, transcript, errors))
+    expect(status != 0 or code is not None, "no exit code in the transcript:\n%s" % transcript)
+    return windows, code
+
+
+# ---- what a case expects to see ----------------------------------------------------
+
+class Box:
+    """A message box: its exact text, icon, buttons, title and owner."""
+
+    def __init__(self, text, icon="none", buttons=("OK",), title=TITLE, owner="none"):
+        self.text, self.icon, self.buttons, self.title, self.owner = text, icon, list(buttons), title, owner
+
+    def check(self, window):
+        expect(not window.back and window.cls == "#32770", "class %s, wanted a message box" % window.cls)
+        expect(window.texts() == [self.text], "text %r, wanted %r" % (window.texts(), self.text))
+        expect(window.title == self.title, "title %r, wanted %r" % (window.title, self.title))
+        expect(window.icon == self.icon, "icon %s, wanted %s" % (window.icon, self.icon))
+        expect(window.buttons() == self.buttons, "buttons %r, wanted %r" % (window.buttons(), self.buttons))
+        expect(window.owner == self.owner, "owner %s, wanted %s" % (window.owner, self.owner))
+
+
+class MainDialog:
+    """The main dialog (its Unzip and Close buttons)."""
+
+    def check(self, window):
+        expect(not window.back, "%r came back, wanted the main dialog new" % window)
+        expect(window.title.startswith(TITLE), "title %r, wanted the main dialog's" % window.title)
+        expect({"Unzip", "Close"} <= set(window.buttons()), "no Unzip and Close in %r" % window)
+
+
+class Back:
+    """A window already written down, enabled again (after its box)."""
+
+    def __init__(self, title):
+        self.title = title
+
+    def check(self, window):
+        expect(window.back and window.title == self.title, "%r, wanted %r back" % (window, self.title))
+
+
+class Plain:
+    """Any other window: its title and class."""
+
+    def __init__(self, title, cls):
+        self.title, self.cls = title, cls
+
+    def check(self, window):
+        expect((window.title, window.cls.lower()) == (self.title, self.cls.lower()),
+               "%r of class %s, wanted %r of class %s" % (window.title, window.cls, self.title, self.cls))
+
+
+class Case:
+    """exe: a function of the workshop giving the file to run; actions: the
+    robot's script; windows: what each window must show, in order."""
+
+    def __init__(self, name, exe, windows, exit_code, actions=None, args=(), after=None, robot_status=0):
+        self.name, self.exe, self.windows, self.exit_code = name, exe, windows, exit_code
+        self.robot_status = robot_status  # non-zero: the robot stops the program (exit_code is then None)
+        self.args = args  # the command tail, or a function of the workshop giving it
+        self.actions = actions if actions is not None else default_actions(windows)  # or a function of the workshop
+        self.after = after  # a further check, a function of the workshop
+
+    def run(self, workshop):
+        args = self.args(workshop) if callable(self.args) else list(self.args)
+        actions = self.actions(workshop) if callable(self.actions) else self.actions
+        windows, code = run(self.exe(workshop), actions, args, robot_status=self.robot_status)
+        if self.windows is None:  # an unattended run: at most the main dialog, seen or not as it flashes by
+            expect(all(w.title.startswith(TITLE + " - ") for w in windows), "a box in an unattended run: %r" % windows)
+            windows, self.windows = [], []
+        expect(len(windows) == len(self.windows), "%d windows, wanted %d: %r" % (
+            len(windows), len(self.windows), windows))
+        for n, (window, wanted) in enumerate(zip(windows, self.windows)):
+            try:
+                wanted.check(window)
+            except Failure as failure:
+                raise Failure("window %d: %s\n    seen: %r" % (n + 1, failure, window))
+        expect(code == self.exit_code, "exit code %s, wanted %s" % (code, self.exit_code))
+        if self.after:
+            self.after(workshop)
+
+
+def default_actions(windows):
+    """OK for each box, Close for the main dialog."""
+    actions = []
+    for window in windows:
+        actions += ["--click", "Close" if isinstance(window, MainDialog) else "OK"]
+    return actions
+
+
+def compare_trees(source, target):
+    for folder, _, files in os.walk(source):
+        for name in files:
+            original = os.path.join(folder, name)
+            copy = os.path.join(target, os.path.relpath(original, source))
+            expect(os.path.exists(copy), "%s was not extracted" % copy)
+            expect(open(original, "rb").read() == open(copy, "rb").read(), "%s differs" % copy)
+            expect(abs(os.stat(original).st_mtime - os.stat(copy).st_mtime) <= 2, "%s dated wrongly" % copy)
+
+
+_wine_env = None
+
+
+def wine_env():
+    """The Wine environment (prefix, display, server) the fixture wrote down."""
+    global _wine_env
+    if _wine_env is not None:
+        return _wine_env
+    env = dict(os.environ)
+    with open(os.path.join(BUILD, "wine", "env")) as lines:
+        for line in lines:
+            name, _, value = line.strip().partition("=")
+            env[name] = value
+    env["TZ"] = "UTC"
+    _wine_env = env
+    return env
