@@ -2,7 +2,14 @@
 // (title, texts, buttons, the message-box icon) and answers it as a small
 // script says. It drives the self-extractor in the end-to-end tests.
 //
-// usage: robot [--timeout SECONDS] STEP... -- PROGRAM [ARGUMENTS]
+// usage: robot [--timeout SECONDS] [ENVIRONMENT...] STEP... -- PROGRAM [ARGUMENTS]
+//
+// The program inherits the robot's environment, changed first by
+//     --setenv NAME VALUE   set NAME (an empty VALUE sets it empty)
+//     --unsetenv NAME       remove NAME
+// and its command line is PROGRAM and ARGUMENTS, each quoted as the C
+// runtime reads it back, then (after a blank) the text of
+//     --tail TEXT           exactly as given (quotes and all)
 //
 // The script is a list of steps; each step is used up by the next new
 // visible top-level window of the program, in order. A step is
@@ -21,6 +28,8 @@
 //                        shows or the program ends
 //     --sleep MS         wait
 //     --shot FILE        save the whole screen as a BMP file
+//     --peek             write down again, as they are now, the program's
+//                        windows written down before (a dialog behind a box)
 //     --run COMMAND      run a Windows command line and wait for its end
 //                        (a helper that changes the program's world, such
 //                        as the disk in a drive)
@@ -43,6 +52,7 @@
 //     -> shift down
 //     -> key VK
 //     -> shot FILE
+//     peek "TITLE"            a --peek, each window's controls indented further
 //     -> run "COMMAND" exit=N
 //   back "TITLE"              a window used by a --back step, then what was done
 //   exit=N                    the program's full exit code
@@ -71,7 +81,7 @@ constexpr DWORD kSettleMs = 150;
 
 // Done to a window before or after its step's final action.
 struct Prelude {
-  enum Kind { Type, Shift, Sleep, Shot, Key, Run } kind = Type;
+  enum Kind { Type, Shift, Sleep, Shot, Key, Run, Peek } kind = Type;
   int id = 0;        // Type: the control; Sleep: milliseconds; Key: the virtual key
   std::string text;  // Type: what to type; Shot: the file; Run: the command line
 };
@@ -97,6 +107,7 @@ struct Script {
   DWORD timeoutMs = 30000;
   std::vector<Action> actions;
   std::string commandLine;
+  std::string tail;  // appended as it stands
 };
 
 // ---- the command line ------------------------------------------------------
@@ -135,6 +146,8 @@ bool ParsePrelude(int argc, char** argv, int* i, Prelude* prelude, bool followUp
     *i += 2;
   } else if (arg == "--shift" && !followUp) {
     *prelude = {Prelude::Shift, 0, ""};
+  } else if (arg == "--peek" && !followUp) {
+    *prelude = {Prelude::Peek, 0, ""};
   } else if (arg == "--sleep" && oneValue) {
     *prelude = {Prelude::Sleep, atoi(argv[++*i]), ""};
   } else if (arg == "--shot" && oneValue) {
@@ -158,6 +171,13 @@ bool ParseScript(int argc, char** argv, Script* script) {
     Prelude prelude;
     if (arg == "--timeout" && i + 1 < argc) {
       script->timeoutMs = static_cast<DWORD>(atof(argv[++i]) * 1000);
+    } else if (arg == "--setenv" && i + 2 < argc) {
+      SetEnvironmentVariableA(argv[i + 1], argv[i + 2]);
+      i += 2;
+    } else if (arg == "--tail" && i + 1 < argc) {
+      script->tail = argv[++i];
+    } else if (arg == "--unsetenv" && i + 1 < argc) {
+      SetEnvironmentVariableA(argv[++i], nullptr);
     } else if (!script->actions.empty() && !opened && ParsePrelude(argc, argv, &i, &prelude, true)) {
       script->actions.back().followUps.push_back(prelude);
     } else if (arg == "--back" && !opened) {
@@ -191,7 +211,9 @@ bool ParseScript(int argc, char** argv, Script* script) {
     return false;
   }
   for (i++; i < argc; i++) script->commandLine += (script->commandLine.empty() ? "" : " ") + Quote(argv[i]);
-  return !script->commandLine.empty();
+  if (script->commandLine.empty()) return false;
+  if (!script->tail.empty()) script->commandLine += " " + script->tail;
+  return true;
 }
 
 // ---- reading windows ---------------------------------------------------------
@@ -315,16 +337,22 @@ std::string SettledIconOf(HWND window) {
   return icon;
 }
 
-void WriteDown(HWND window) {
-  HWND owner = GetWindow(window, GW_OWNER);
-  printf("window \"%s\" class=%s icon=%s owner=%s\n", Escaped(TextOf(window)).c_str(), ClassOf(window).c_str(),
-         SettledIconOf(window).c_str(), owner ? "yes" : "none");
+// Each visible control of the window (the icon control left out), one per
+// line after the indent.
+void WriteControls(HWND window, const char* indent) {
   for (const Control& c : ControlsOf(window)) {
     if (!c.visible || c.id == kIconControlId) continue;
     std::string kind = c.className;
     for (char& ch : kind) ch = static_cast<char>(tolower(ch));
-    printf("  %s %d \"%s\"\n", kind.c_str(), c.id, Escaped(c.text).c_str());
+    printf("%s%s %d \"%s\"\n", indent, kind.c_str(), c.id, Escaped(c.text).c_str());
   }
+}
+
+void WriteDown(HWND window) {
+  HWND owner = GetWindow(window, GW_OWNER);
+  printf("window \"%s\" class=%s icon=%s owner=%s\n", Escaped(TextOf(window)).c_str(), ClassOf(window).c_str(),
+         SettledIconOf(window).c_str(), owner ? "yes" : "none");
+  WriteControls(window, "  ");
   fflush(stdout);
 }
 
@@ -381,6 +409,18 @@ long RunToEnd(const std::string& commandLine) {
   return static_cast<long>(code);
 }
 
+// The windows written down so far, for --peek (set by Drive).
+const std::vector<Seen>* WindowsSeen = nullptr;
+
+// Writes down again the windows seen before, other than the one at hand.
+void Peek(HWND current) {
+  for (const Seen& s : *WindowsSeen) {
+    if (s.window == current || !IsWindow(s.window)) continue;
+    printf("  peek \"%s\"\n", Escaped(TextOf(s.window)).c_str());
+    WriteControls(s.window, "    ");
+  }
+}
+
 bool ShiftHeld = false;
 
 void PressShift(bool down) {
@@ -418,6 +458,9 @@ void Prepare(HWND window, const Prelude& prelude) {
       break;
     case Prelude::Shot:
       printf("  -> shot %s%s\n", prelude.text.c_str(), SaveScreen(prelude.text) ? "" : " (failed)");
+      break;
+    case Prelude::Peek:
+      Peek(window);
       break;
     case Prelude::Run:
       printf("  -> run \"%s\" exit=%ld\n", Escaped(prelude.text).c_str(), RunToEnd(prelude.text));
@@ -518,6 +561,7 @@ bool Shows(HWND window, const std::string& text) {
 // timeout, 4 when a step's button is missing (the program still runs then).
 int Drive(const PROCESS_INFORMATION& process, const Script& script) {
   std::vector<Seen> seen;  // windows already written down, in case one shows again
+  WindowsSeen = &seen;
   size_t next = 0;
   DWORD started = GetTickCount();
   while (WaitForSingleObject(process.hProcess, kPollMs) == WAIT_TIMEOUT) {
@@ -556,7 +600,7 @@ int Drive(const PROCESS_INFORMATION& process, const Script& script) {
 int main(int argc, char** argv) {
   Script script;
   if (!ParseScript(argc, argv, &script)) {
-    fprintf(stderr, "usage: robot [--timeout S] [[--back|--when TEXT] PREPARATION... --click LABEL|--click-id ID|--read "
+    fprintf(stderr, "usage: robot [--timeout S] [--setenv NAME VALUE|--unsetenv NAME]... [[--back|--when TEXT] PREPARATION... --click LABEL|--click-id ID|--read "
                     "FOLLOW-UP...]... -- PROGRAM [ARGS]\n");
     return 64;
   }

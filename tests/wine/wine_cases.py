@@ -223,6 +223,7 @@ class Window:
         self.title, self.cls, self.icon, self.owner = title, cls, icon, owner
         self.back = back  # a window written down before, enabled again
         self.controls = []  # (kind, id, text)
+        self.peeks = []  # the program's other windows as a --peek saw them while this one showed
 
     def texts(self):
         return [text for kind, _, text in self.controls if kind == "static" and text]
@@ -230,8 +231,12 @@ class Window:
     def buttons(self):
         return [text.replace("&", "") for kind, _, text in self.controls if kind == "button"]
 
+    def control(self, id):
+        """(kind, text) of the visible control with this id, or None."""
+        return next(((kind, text) for kind, n, text in self.controls if n == id), None)
+
     def __repr__(self):
-        return "<%r icon=%s owner=%s %r>" % (self.title, self.icon, self.owner, self.controls)
+        return "<%r class=%s icon=%s owner=%s %r>" % (self.title, self.cls, self.icon, self.owner, self.controls)
 
 
 def unescape(text):
@@ -249,6 +254,14 @@ def parse_transcript(out):
         m = re.match(r'back "(.*)"$', line)
         if m:
             windows.append(Window(unescape(m.group(1)), None, None, None, back=True))
+            continue
+        m = re.match(r'  peek "(.*)"$', line)
+        if m and windows:
+            windows[-1].peeks.append(Window(unescape(m.group(1)), None, None, None))
+            continue
+        m = re.match(r'    (\S+) (-?\d+) "(.*)"$', line)
+        if m and windows and windows[-1].peeks:
+            windows[-1].peeks[-1].controls.append((m.group(1), int(m.group(2)), unescape(m.group(3))))
             continue
         m = re.match(r'  (\S+) (-?\d+) "(.*)"$', line)
         if m and windows:
@@ -283,10 +296,12 @@ def run(exe, actions, args=(), timeout=10, robot_status=0):
 # ---- what a case expects to see ----------------------------------------------------
 
 class Box:
-    """A message box: its exact text, icon, buttons, title and owner."""
+    """A message box: its exact text, icon, buttons, title and owner; behind,
+    a check of the main dialog as a --peek saw it while the box showed."""
 
-    def __init__(self, text, icon="none", buttons=("OK",), title=TITLE, owner="none"):
+    def __init__(self, text, icon="none", buttons=("OK",), title=TITLE, owner="none", behind=None):
         self.text, self.icon, self.buttons, self.title, self.owner = text, icon, list(buttons), title, owner
+        self.behind = behind
 
     def check(self, window):
         expect(not window.back and window.cls == "#32770", "class %s, wanted a message box" % window.cls)
@@ -295,15 +310,43 @@ class Box:
         expect(window.icon == self.icon, "icon %s, wanted %s" % (window.icon, self.icon))
         expect(window.buttons() == self.buttons, "buttons %r, wanted %r" % (window.buttons(), self.buttons))
         expect(window.owner == self.owner, "owner %s, wanted %s" % (window.owner, self.owner))
+        if self.behind:
+            dialogs = [peek for peek in window.peeks if peek.control(UNZIP_ID)]
+            expect(len(dialogs) == 1, "no main dialog peeked at behind the box: %r" % window.peeks)
+            self.behind.check(dialogs[0])
+
+
+# Controls of the main dialog.
+PROMPT_ID, FOLDER_ID, STATUS_LINE_ID, METER_ID, UNZIP_ID = 101, 106, 109, 201, 1
+MAIN_BUTTONS = ["Browse...", "Overwrite files without prompting", "Unzip", "Run Dravik", "Close", "About", "Help"]
+
+
+HIDDEN = "(hidden)"  # a control that is not visible
+
+
+def unzip_prompt(name):
+    return "To unzip all files in %s to the specified folder press the Unzip button." % name
 
 
 class MainDialog:
-    """The main dialog (its Unzip and Close buttons)."""
+    """The main dialog: its buttons, and when given, its exact title, prompt,
+    folder field, whether the progress meter shows, and the status line's
+    text (or HIDDEN: once the meter has shown, the status line stays hidden)."""
+
+    def __init__(self, title=None, prompt=None, folder=None, meter=None, status=None):
+        self.title, self.prompt, self.folder, self.meter, self.status = title, prompt, folder, meter, status
 
     def check(self, window):
         expect(not window.back, "%r came back, wanted the main dialog new" % window)
-        expect(window.title.startswith(TITLE), "title %r, wanted the main dialog's" % window.title)
+        expect(self.title is not None or window.title.startswith(TITLE), "title %r, wanted the main dialog's" % window.title)
         expect({"Unzip", "Close"} <= set(window.buttons()), "no Unzip and Close in %r" % window)
+        wanted = [("title", self.title, window.title),
+                  ("prompt", self.prompt, (window.control(PROMPT_ID) or ("", None))[1]),
+                  ("folder", self.folder, (window.control(FOLDER_ID) or ("", None))[1]),
+                  ("meter shown", self.meter, window.control(METER_ID) is not None),
+                  ("status line", self.status, (window.control(STATUS_LINE_ID) or ("", HIDDEN))[1])]
+        for what, expected, seen in wanted:
+            expect(expected is None or seen == expected, "%s %r, wanted %r" % (what, seen, expected))
 
 
 class Back:
@@ -329,25 +372,37 @@ class Plain:
 
 class Case:
     """exe: a function of the workshop giving the file to run; actions: the
-    robot's script; windows: what each window must show, in order."""
+    robot's script; windows: what each window must show, in order (or a
+    function of the workshop giving that list)."""
 
-    def __init__(self, name, exe, windows, exit_code, actions=None, args=(), after=None, robot_status=0):
+    def __init__(self, name, exe, windows, exit_code, actions=None, args=(), after=None, robot_status=0,
+                 within=None):
         self.name, self.exe, self.windows, self.exit_code = name, exe, windows, exit_code
         self.robot_status = robot_status  # non-zero: the robot stops the program (exit_code is then None)
         self.args = args  # the command tail, or a function of the workshop giving it
         self.actions = actions if actions is not None else default_actions(windows)  # or a function of the workshop
         self.after = after  # a further check, a function of the workshop
+        # A change to the Wine world made for this case only: within(w) is a
+        # context manager around the run and its checks (it undoes the change).
+        self.within = within
 
     def run(self, workshop):
+        if not self.within:
+            return self.run_and_check(workshop)
+        with self.within(workshop):
+            return self.run_and_check(workshop)
+
+    def run_and_check(self, workshop):
         args = self.args(workshop) if callable(self.args) else list(self.args)
         actions = self.actions(workshop) if callable(self.actions) else self.actions
+        expected = self.windows(workshop) if callable(self.windows) else self.windows
         windows, code = run(self.exe(workshop), actions, args, robot_status=self.robot_status)
-        if self.windows is None:  # an unattended run: at most the main dialog, seen or not as it flashes by
-            expect(all(w.title.startswith(TITLE + " - ") for w in windows), "a box in an unattended run: %r" % windows)
-            windows, self.windows = [], []
-        expect(len(windows) == len(self.windows), "%d windows, wanted %d: %r" % (
-            len(windows), len(self.windows), windows))
-        for n, (window, wanted) in enumerate(zip(windows, self.windows)):
+        if expected is None:  # an unattended run: no box; the main dialog seen or not as it flashes by
+            boxes = [w for w in windows if w.title == TITLE or w.owner == "yes"]
+            expect(not boxes, "a box in an unattended run: %r" % boxes)
+            windows, expected = [], []
+        expect(len(windows) == len(expected), "%d windows, wanted %d: %r" % (len(windows), len(expected), windows))
+        for n, (window, wanted) in enumerate(zip(windows, expected)):
             try:
                 wanted.check(window)
             except Failure as failure:
