@@ -51,6 +51,23 @@ def theme_robot():
     return cases
 
 
+def signed(original, name):
+    """A copy of an exe with an Authenticode signature added by osslsigncode,
+    under a self-signed certificate made once per workshop: the signature
+    changes the image header (the certificate table entry and the checksum)
+    and follows the archive at the end of the file."""
+    def sign(w):
+        key, certificate = os.path.join(w.folder, "key.pem"), os.path.join(w.folder, "cert.pem")
+        if not os.path.exists(certificate):
+            subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out",
+                            certificate, "-days", "30", "-subj", "/CN=Test Publisher"], check=True, capture_output=True)
+        out = os.path.join(w.folder, name + ".exe")
+        subprocess.run(["osslsigncode", "sign", "-certs", certificate, "-key", key, "-n", "Test", "-in",
+                        original(w), "-out", out], check=True, capture_output=True)
+        return out
+    return sign
+
+
 def theme_integrity():
     """Intact, altered, cut and unfinished files, each with its box and exit code.
     The default build's stub CRC starts after the image header, so a changed
@@ -62,6 +79,11 @@ def theme_integrity():
     error_box = lambda text: [Box(text, icon="error")]
     return [
         Case("intact", good, [MainDialog()], EXIT_NORMAL),
+        Case("signed after building: still intact, and it extracts", signed(good, "signed"), None, EXIT_NORMAL,
+             actions=["--read"], args=lambda w: ["/auto", "Z:" + os.path.join(w.folder, "out").replace("/", "\\")],
+             after=lambda w: compare_trees(w.source, os.path.join(w.folder, "out"))),
+        Case("signed, CRC from the start: the CRC sees the header change", signed(from_start, "signedfs"),
+             error_box(HEADER_CORRUPT), EXIT_ERROR_BOX),
         # The stub as built: its record is unfilled (no CRC, no archive, entry
         # point 0), and the entry-point check is the first to see it.
         Case("the bare stub", lambda w: w.copied(STUB, "bare"), error_box(ZIP_DAMAGED), EXIT_ERROR_BOX),
