@@ -175,16 +175,22 @@ class Workshop:
         make_tree(self.source)
         self.built = {}  # name: options, of the files built so far
 
-    def build(self, name, *options):
-        """Builds NAME.exe from the source tree with the builder's options
-        (once: cases that share a file name share the file)."""
+    def build(self, name, *options, source=None):
+        """Builds NAME.exe from the source tree (or another folder) with the
+        builder's options (once: cases that share a file name share the file)."""
+        return self._built(name, list(options) + ["-C", source or self.source, "."])
+
+    def wrap(self, name, zip_file, *options):
+        """NAME.exe wrapping an existing ZIP file (made by another tool)."""
+        return self._built(name, list(options) + ["--zip", zip_file])
+
+    def _built(self, name, options):
         out = os.path.join(self.folder, name + ".exe")
         if name in self.built:
             expect(self.built[name] == options, "%s.exe built twice with different options" % name)
             return out
         self.built[name] = options
-        result = subprocess.run([DRAVIK_SFX, "build", "-o", out] + list(options) + ["-C", self.source, "."],
-                                capture_output=True, text=True)
+        result = subprocess.run([DRAVIK_SFX, "build", "-o", out] + options, capture_output=True, text=True)
         expect(result.returncode == 0, "dravik-sfx build %s: %s" % (" ".join(options), result.stderr.strip()))
         return out
 
@@ -260,16 +266,17 @@ def parse_transcript(out):
     return windows, code
 
 
-def run(exe, actions, args=(), timeout=10, robot_status=0):
+def run(exe, actions, args=(), timeout=10, robot_status=0, env=None):
     """Runs exe from its own folder under the robot; (windows, exit code).
-    robot_status: the robot's own exit status the caller expects."""
+    robot_status: the robot's own exit status the caller expects; env: more
+    environment for the Wine processes (such as a locale)."""
     folder, name = os.path.split(os.path.abspath(exe))
     command = ["wine", ROBOT, "--timeout", str(timeout)] + list(actions) + ["--", name] + list(args)
     # Files, not pipes: the Wine desktop process that a run may start inherits
     # them and lives on for a while, and a pipe would be waited for until then.
     with tempfile.TemporaryFile("w+") as out, tempfile.TemporaryFile("w+") as err:
-        status = subprocess.run(command, cwd=folder, env=wine_env(), stdin=subprocess.DEVNULL, stdout=out, stderr=err,
-                                timeout=timeout + 30).returncode
+        status = subprocess.run(command, cwd=folder, env=dict(wine_env(), **(env or {})), stdin=subprocess.DEVNULL,
+                                stdout=out, stderr=err, timeout=timeout + 30).returncode
         out.seek(0)
         err.seek(0)
         transcript, errors = out.read(), err.read()
@@ -331,8 +338,9 @@ class Case:
     """exe: a function of the workshop giving the file to run; actions: the
     robot's script; windows: what each window must show, in order."""
 
-    def __init__(self, name, exe, windows, exit_code, actions=None, args=(), after=None, robot_status=0):
+    def __init__(self, name, exe, windows, exit_code, actions=None, args=(), after=None, robot_status=0, env=None):
         self.name, self.exe, self.windows, self.exit_code = name, exe, windows, exit_code
+        self.env = env  # more environment for the run, or a function of the workshop giving it
         self.robot_status = robot_status  # non-zero: the robot stops the program (exit_code is then None)
         self.args = args  # the command tail, or a function of the workshop giving it
         self.actions = actions if actions is not None else default_actions(windows)  # or a function of the workshop
@@ -341,7 +349,8 @@ class Case:
     def run(self, workshop):
         args = self.args(workshop) if callable(self.args) else list(self.args)
         actions = self.actions(workshop) if callable(self.actions) else self.actions
-        windows, code = run(self.exe(workshop), actions, args, robot_status=self.robot_status)
+        env = self.env(workshop) if callable(self.env) else self.env
+        windows, code = run(self.exe(workshop), actions, args, robot_status=self.robot_status, env=env)
         if self.windows is None:  # an unattended run: at most the main dialog, seen or not as it flashes by
             expect(all(w.title.startswith(TITLE + " - ") for w in windows), "a box in an unattended run: %r" % windows)
             windows, self.windows = [], []
@@ -363,6 +372,11 @@ def default_actions(windows):
     for window in windows:
         actions += ["--click", "Close" if isinstance(window, MainDialog) else "OK"]
     return actions
+
+
+def windows_path(path):
+    """A Linux path as Wine's Z: drive shows it."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 def compare_trees(source, target):
