@@ -274,7 +274,10 @@ def run(exe, actions, args=(), timeout=10, robot_status=0, env=None):
     command = ["wine", ROBOT, "--timeout", str(timeout)] + list(actions) + ["--", name] + list(args)
     # Files, not pipes: the Wine desktop process that a run may start inherits
     # them and lives on for a while, and a pipe would be waited for until then.
-    with tempfile.TemporaryFile("w+") as out, tempfile.TemporaryFile("w+") as err:
+    # The robot writes in the program's ANSI code page: bytes that are not
+    # UTF-8 are kept as they are (surrogate escapes), so ASCII texts compare.
+    with tempfile.TemporaryFile("w+", errors="surrogateescape") as out, \
+            tempfile.TemporaryFile("w+", errors="surrogateescape") as err:
         status = subprocess.run(command, cwd=folder, env=dict(wine_env(), **(env or {})), stdin=subprocess.DEVNULL,
                                 stdout=out, stderr=err, timeout=timeout + 30).returncode
         out.seek(0)
