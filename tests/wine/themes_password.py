@@ -184,3 +184,189 @@ def second_unzip_case(target):
                                    "--back", "--type", "106", windows_path(target(w, "second")), "--click", "Unzip",
                                    "--click", "OK", "--back", "--click", "Close"],
                 after=lambda w: [same_tree(mixed_source(w), target(w, n)) for n in ("first", "second")])
+
+
+# ---- Help and Run archiver ---------------------------------------------------------------
+
+RECORD_COMMAND = os.path.join(os.path.dirname(ROBOT), "record_command.exe")
+
+
+def reg(*arguments):
+    """wine reg ...; its exit status."""
+    return subprocess.run(["wine", "reg"] + list(arguments), env=wine_env(), capture_output=True).returncode
+
+
+def register_archiver(command):
+    expect(reg("add", ARCHIVER_COMMAND_KEY, "/ve", "/t", "REG_SZ", "/d", command, "/f") == 0,
+           "cannot register the archiver command %r" % command)
+
+
+def unregister_archiver():
+    reg("delete", ARCHIVER_KEY, "/f")  # fails harmlessly when there is none
+
+
+def recorder(w, folder):
+    """record_command.exe copied into the workshop's FOLDER; its Windows path.
+    The record of an earlier case is removed."""
+    target = os.path.join(w.folder, folder)
+    os.makedirs(target, exist_ok=True)
+    shutil.copy(RECORD_COMMAND, target)
+    for stale in ("record_command.txt", "record_command.part"):
+        if os.path.exists(os.path.join(target, stale)):
+            os.remove(os.path.join(target, stale))
+    return windows_path(os.path.join(target, "record_command.exe"))
+
+
+def recorded(w, folder, wait_s=20):
+    """The command line record_command wrote in FOLDER. It was started by
+    the self-extractor, which does not wait for it: wait for its file, which
+    appears whole."""
+    path = os.path.join(w.folder, folder, "record_command.txt")
+    deadline = time.monotonic() + wait_s
+    while not os.path.exists(path):
+        expect(time.monotonic() < deadline, "record_command wrote nothing in %d s" % wait_s)
+        time.sleep(0.1)
+    with open(path, "rb") as f:
+        return f.read().decode("latin-1")
+
+
+def theme_launching():
+    """Help names the file. Run archiver hands the self-extractor, by its full
+    path in double quotes, to the program registered as the archiver's open
+    command (record_command stands in for it) and ends the dialog; with none
+    registered, with Shift held, or when the program cannot start, it shows
+    the not-installed box and the dialog stays. The last case leaves the
+    prefix with no archiver registered, as the other themes expect."""
+    name = "launch me"  # a blank in the path: the quotes matter
+    def sfx(w): return w.build(name)
+    def sfx_path(w): return windows_path(os.path.join(w.folder, name + ".exe"))
+    back = main_back(name)
+    missing = Box(ARCHIVER_MISSING, owner="yes")
+
+    def with_archiver(command_of, folder="tools"):
+        """The self-extractor, with the archiver's command (a function of
+        record_command's path) registered."""
+        def make(w):
+            register_archiver(command_of(recorder(w, folder)))
+            return sfx(w)
+        return make
+
+    def without_archiver(w):
+        unregister_archiver()
+        return sfx(w)
+
+    def handed_over(label, command_of, wanted_of, folder="tools"):
+        """The registered command, and the command line the program must get."""
+        return Case(label, with_archiver(command_of, folder), [MainDialog()], EXIT_NORMAL,
+                    actions=["--click", "Run Dravik"],
+                    after=lambda w: expect_recorded(w, folder, wanted_of(recorder_path(w, folder), sfx_path(w))))
+
+    def not_installed(label, exe, actions=("--click", "Run Dravik")):
+        # Nothing was started. A program started late might not have written
+        # its record yet, so this can miss a fault but never fails a sound run.
+        return Case(label, exe, [MainDialog(), missing, back], EXIT_NORMAL,
+                    actions=list(actions) + ["--click", "OK", "--back", "--click", "Close"],
+                    after=lambda w: expect(not os.path.exists(os.path.join(w.folder, "tools", "record_command.txt")),
+                                           "the archiver was started"))
+
+    return [
+        Case("Help names the file", sfx, [MainDialog(), Box(HELP_TEXT % (name + ".exe"), owner="yes"), back],
+             EXIT_NORMAL, actions=["--click", "Help", "--click", "OK", "--back", "--click", "Close"]),
+        not_installed("none registered", without_archiver),
+        # name, registered command (of the program's path), wanted command line
+        # (of the program's and the self-extractor's paths)
+        handed_over("program, blank, quoted placeholder", lambda p: '%s "%%1"' % p,
+                    lambda p, f: '%s "%s"' % (p, f)),
+        handed_over("the program's own arguments are replaced", lambda p: '%s /open "%%1" /quiet' % p,
+                    lambda p, f: '%s "%s"' % (p, f)),
+        handed_over("a program alone gets a blank before the path", lambda p: p, lambda p, f: '%s "%s"' % (p, f)),
+        handed_over("a quoted program path with a blank", lambda p: '"%s" "%%1"' % p,
+                    lambda p, f: '"%s" "%s"' % (p, f), folder="my tools"),
+        not_installed("Shift held: as if none were registered", with_archiver(lambda p: '%s "%%1"' % p),
+                      actions=("--shift", "--click", "Run Dravik")),
+        not_installed("a registered program that cannot start",
+                      with_archiver(lambda p: '%s "%%1"' % p.replace("record_command", "no_such_program"))),
+        not_installed("registration removed", without_archiver),
+    ]
+
+
+def recorder_path(w, folder):
+    return windows_path(os.path.join(w.folder, folder, "record_command.exe"))
+
+
+def expect_recorded(w, folder, wanted):
+    line = recorded(w, folder)
+    expect(line == wanted, "the archiver got %r, wanted %r" % (line, wanted))
+
+
+# ---- double-byte names -------------------------------------------------------------------
+
+# Code page 932 characters whose trail byte is 0x5C, a backslash in ASCII:
+# 表 0x95 0x5C, ソ 0x83 0x5C, 能 0x94 0x5C.
+DOUBLE_BYTE_TREE = {
+    "表/能.txt": b"in a folder whose name ends in 0x5C\n",
+    "表/ソ/表.txt": b"two such folders deep\n",
+    "top表.txt": b"at the top\n",
+    "表示/data.bin": bytes(range(256)) * 40,
+}
+
+
+def japanese_locale():
+    """The environment that gives Wine the ANSI code page 932: the ja_JP
+    locale compiled into the build tree (no system locale needed)."""
+    folder = os.path.join(BUILD, "wine", "locale")
+    compiled = os.path.join(folder, "ja_JP.UTF-8")
+    if not os.path.exists(os.path.join(compiled, "LC_CTYPE")):
+        os.makedirs(folder, exist_ok=True)
+        result = subprocess.run(["localedef", "-i", "ja_JP", "-f", "UTF-8", compiled], capture_output=True, text=True)
+        expect(os.path.exists(os.path.join(compiled, "LC_CTYPE")),
+               "localedef cannot compile ja_JP (scripts/setup installs locales): %s" % result.stderr.strip())
+    return {"LOCPATH": folder, "LANG": "ja_JP.UTF-8", "LC_ALL": "ja_JP.UTF-8"}
+
+
+def double_byte_source(w):
+    folder = os.path.join(w.folder, "dbcs-src")
+    if os.path.isdir(folder):  # made by an earlier call: its dates stay
+        return folder
+    for name, data in DOUBLE_BYTE_TREE.items():
+        path = os.path.join(folder, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+    return folder
+
+
+def in_code_page_932(text):
+    """text as read back from the robot, which writes in code page 932 there."""
+    return text.encode("cp932").decode("utf-8", "surrogateescape")
+
+
+def theme_double_byte():
+    """Code page 932 under Wine, with characters whose trail byte is 0x5C:
+    in folder and file names, each byte pair stays one character, so the
+    files and folders are the archive's (Wine writes them with UTF-8 names),
+    nothing split at a trail byte; the same for the self-extractor's own name
+    in its title and Help, and for a password typed in that code page."""
+    def target(w, name): return os.path.join(w.folder, "out-" + name)
+    def source(w): return double_byte_source(w)
+    def built(name, *options): return lambda w: w.build(name, "--codepage", "932", *options, source=source(w))
+    count = len(DOUBLE_BYTE_TREE)
+    japanese = lambda w: japanese_locale()
+    password = "表ソ能"
+    own_name = "能表"
+    return [
+        Case("folders and files with 0x5C trail bytes", built("dbcs"), [MainDialog(), counted(count), main_back("dbcs")],
+             EXIT_NORMAL, env=japanese,
+             actions=lambda w: ["--type", "106", windows_path(target(w, "names")), "--click", "Unzip", "--click", "OK",
+                                "--back", "--click", "Close"],
+             after=lambda w: same_tree(source(w), target(w, "names"))),
+        Case("a password with 0x5C trail bytes", built("dbcspw", "--password", password),
+             [MainDialog(), PasswordDialog(), counted(count), main_back("dbcspw")], EXIT_NORMAL, env=japanese,
+             actions=lambda w: ["--type", "106", windows_path(target(w, "password")), "--click", "Unzip",
+                                "--type", "402", password, "--click", "OK", "--click", "OK", "--back", "--click", "Close"],
+             after=lambda w: same_tree(source(w), target(w, "password"))),
+        Case("the file's own name in the title and in Help", built(own_name),
+             [MainDialog(), Box(in_code_page_932(HELP_TEXT % (own_name + ".exe")), owner="yes"),
+              Back(in_code_page_932("%s - %s.exe" % (TITLE, own_name)))],
+             EXIT_NORMAL, env=japanese, actions=["--click", "Help", "--click", "OK", "--back", "--click", "Close"]),
+    ]
