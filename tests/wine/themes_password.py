@@ -269,9 +269,21 @@ def theme_launching():
                     after=lambda w: expect(not os.path.exists(os.path.join(w.folder, "tools", "record_command.txt")),
                                            "the archiver was started"))
 
+    def help_case(label, exe_of, shown_name, title_name):
+        return Case(label, exe_of, [MainDialog(), Box(HELP_TEXT % shown_name, owner="yes"), main_back(title_name)],
+                    EXIT_NORMAL, actions=["--click", "Help", "--click", "OK", "--back", "--click", "Close"],
+                    after=lambda w: unmap_drive(LONG_NAME_DRIVE))
+
+    # The help text has 248 characters of its own and a 500-byte buffer: a
+    # name of 251 characters is the longest that fits. Longer ones come from
+    # a drive letter mapped to the folder, so that the full path stays within
+    # 260 characters.
+    fits, too_long = "N" * 247 + ".exe", "N" * 248 + ".exe"
     return [
-        Case("Help names the file", sfx, [MainDialog(), Box(HELP_TEXT % (name + ".exe"), owner="yes"), back],
-             EXIT_NORMAL, actions=["--click", "Help", "--click", "OK", "--back", "--click", "Close"]),
+        help_case("Help names the file", sfx, name + ".exe", name),
+        help_case("Help names a file of 251 characters", long_named(sfx, fits), fits, fits[:-4]),
+        help_case("Help with a 252-character name says \"this self-extractor file\"", long_named(sfx, too_long),
+                  "this self-extractor file", too_long[:-4]),
         not_installed("none registered", without_archiver),
         # name, registered command (of the program's path), wanted command line
         # (of the program's and the self-extractor's paths)
@@ -288,6 +300,36 @@ def theme_launching():
                       with_archiver(lambda p: '%s "%%1"' % p.replace("record_command", "no_such_program"))),
         not_installed("registration removed", without_archiver),
     ]
+
+
+LONG_NAME_DRIVE = "q:"
+
+
+def long_named(exe_of, file_name):
+    """A copy of the self-extractor named file_name, in a folder that the
+    drive LONG_NAME_DRIVE maps (Wine names a file by the drive nearest to
+    it), so its full path is short enough for a name near 255 characters."""
+    def make(w):
+        folder = os.path.join(w.folder, "long")
+        os.makedirs(folder, exist_ok=True)
+        exe = os.path.join(folder, file_name)
+        shutil.copy(exe_of(w), exe)
+        map_drive(LONG_NAME_DRIVE, folder)
+        return exe
+    return make
+
+
+def map_drive(letter, folder):
+    link = os.path.join(wine_env()["WINEPREFIX"], "dosdevices", letter)
+    if os.path.lexists(link):
+        os.remove(link)
+    os.symlink(folder, link)
+
+
+def unmap_drive(letter):
+    link = os.path.join(wine_env()["WINEPREFIX"], "dosdevices", letter)
+    if os.path.lexists(link):
+        os.remove(link)
 
 
 def recorder_path(w, folder):
