@@ -37,6 +37,7 @@
 //
 // Transcript on standard output, one block per window:
 //   window "TITLE" class=CLASS icon=error|question|warning|information|other|none owner=yes|none
+//     placed X Y WIDTH HEIGHT on SCREEN_WIDTH SCREEN_HEIGHT   where the window stands
 //     KIND ID "TEXT"          each visible child control (the icon control left out)
 //     -> type ID "TEXT"       what the robot did
 //     -> press ID "TEXT"
@@ -319,6 +320,10 @@ void WriteDown(HWND window) {
   HWND owner = GetWindow(window, GW_OWNER);
   printf("window \"%s\" class=%s icon=%s owner=%s\n", Escaped(TextOf(window)).c_str(), ClassOf(window).c_str(),
          SettledIconOf(window).c_str(), owner ? "yes" : "none");
+  RECT placed;
+  GetWindowRect(window, &placed);
+  printf("  placed %ld %ld %ld %ld on %d %d\n", placed.left, placed.top, placed.right - placed.left,
+         placed.bottom - placed.top, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
   for (const Control& c : ControlsOf(window)) {
     if (!c.visible || c.id == kIconControlId) continue;
     std::string kind = c.className;

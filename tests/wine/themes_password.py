@@ -25,7 +25,7 @@ VK_RETURN, VK_ESCAPE = 0x0D, 0x1B
 
 class PasswordDialog:
     """The password dialog: its title, prompt, empty field and buttons, owned
-    by the main dialog."""
+    by the main dialog, centred on the screen."""
 
     def check(self, window):
         expect(not window.back and window.cls == "#32770", "%r, wanted the password dialog" % window)
@@ -34,6 +34,7 @@ class PasswordDialog:
         expect(("edit", 402, "") in window.controls, "no empty password field in %r" % window)
         expect(window.buttons() == ["OK", "Cancel"], "buttons %r" % window.buttons())
         expect(window.owner == "yes", "the password dialog has no owner")
+        expect_centred(window)
 
 
 def counted(n):

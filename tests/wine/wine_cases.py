@@ -229,6 +229,7 @@ class Window:
         self.title, self.cls, self.icon, self.owner = title, cls, icon, owner
         self.back = back  # a window written down before, enabled again
         self.controls = []  # (kind, id, text)
+        self.placed = None  # (x, y, width, height, screen width, screen height)
 
     def texts(self):
         return [text for kind, _, text in self.controls if kind == "static" and text]
@@ -255,6 +256,10 @@ def parse_transcript(out):
         m = re.match(r'back "(.*)"$', line)
         if m:
             windows.append(Window(unescape(m.group(1)), None, None, None, back=True))
+            continue
+        m = re.match(r"  placed (-?\d+) (-?\d+) (\d+) (\d+) on (\d+) (\d+)$", line)
+        if m and windows:
+            windows[-1].placed = tuple(int(n) for n in m.groups())
             continue
         m = re.match(r'  (\S+) (-?\d+) "(.*)"$', line)
         if m and windows:
@@ -305,6 +310,14 @@ class Box:
         expect(window.icon == self.icon, "icon %s, wanted %s" % (window.icon, self.icon))
         expect(window.buttons() == self.buttons, "buttons %r, wanted %r" % (window.buttons(), self.buttons))
         expect(window.owner == self.owner, "owner %s, wanted %s" % (window.owner, self.owner))
+
+
+def expect_centred(window):
+    """The window stands in the middle of the screen (halves rounded down)."""
+    expect(window.placed, "no position for %r" % window)
+    x, y, width, height, screen_width, screen_height = window.placed
+    expect((x, y) == ((screen_width - width) // 2, (screen_height - height) // 2),
+           "%r placed at %d,%d, not centred on the %dx%d screen" % (window.title, x, y, screen_width, screen_height))
 
 
 class MainDialog:
