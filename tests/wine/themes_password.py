@@ -45,6 +45,18 @@ def main_back(name):
     return Back("%s - %s.exe" % (TITLE, name))
 
 
+def settled_back(name):
+    """The main dialog back after a box, seen again once its command has
+    ended: Help is asked for and answered, and the dialog, back after the Help
+    box, must have Unzip enabled. (The dialog is enabled again as its box
+    closes, a moment before the command that showed the box re-enables Unzip;
+    Help is only handled once that command has returned.)"""
+    windows = [main_back(name), Box(HELP_TEXT % (name + ".exe"), owner="yes"),
+               Back("%s - %s.exe" % (TITLE, name), enabled=["Unzip"])]
+    actions = ["--back", "--click", "Help", "--click", "OK", "--back"]
+    return windows, actions
+
+
 def tool_env():
     """Other tools write DOS times in local time: UTC, as the runs use."""
     return dict(os.environ, TZ="UTC")
@@ -123,6 +135,7 @@ def theme_password():
     # A password with a byte above 127: taken as typed, in code page 1252.
     def accented(w): return w.build("accented", "--password", "Pässwörd")
 
+    settled = settled_back("ours")
     return [
         opened("dravik-sfx --password", "ours", ours),
         opened("zip -P (data descriptors)", "byzip", by_zip),
@@ -136,27 +149,27 @@ def theme_password():
         refused("255 characters: the last one is cut off", one_over, typed[:LONGEST_PASSWORD + 1], "oneover"),
         # OK and Enter on an empty field leave the dialog open; Escape cancels:
         # had OK ended it, a run would have started and said so.
-        Case("OK and Enter on an empty field, then Escape", ours, [MainDialog(), PasswordDialog(), main_back("ours")],
-             EXIT_NORMAL,
+        Case("OK and Enter on an empty field, then Escape", ours,
+             [MainDialog(), PasswordDialog()] + settled[0], EXIT_NORMAL,
              actions=lambda w: ["--type", "106", windows_path(target(w, "empty")), "--click", "Unzip",
-                                "--click", "OK", "--then-key", str(VK_RETURN), "--then-key", str(VK_ESCAPE),
-                                "--back", "--click", "Close"],
+                                "--click", "OK", "--then-key", str(VK_RETURN), "--then-key", str(VK_ESCAPE)]
+             + settled[1] + ["--click", "Close"],
              after=lambda w: no_files_in(target(w, "empty"))),
-        # Cancel starts no run; Unzip works again and asks again.
+        # Cancel starts no run; Unzip is enabled again, and asks again.
         Case("Cancel, then Unzip again", ours,
-             [MainDialog(), PasswordDialog(), main_back("ours"), PasswordDialog(), counted(3), main_back("ours")],
+             [MainDialog(), PasswordDialog()] + settled[0] + [PasswordDialog(), counted(3), main_back("ours")],
              EXIT_NORMAL,
              actions=lambda w: ["--type", "106", windows_path(target(w, "cancel")), "--click", "Unzip",
-                                "--click", "Cancel", "--back", "--click", "Unzip",
+                                "--click", "Cancel"] + settled[1] + ["--click", "Unzip",
                                 "--type", "402", PASSWORD, "--click", "OK", "--click", "OK", "--back", "--click", "Close"],
              after=lambda w: same_tree(w.source, target(w, "cancel"))),
         second_unzip_case(target),
         Case("a second Unzip after an encrypted last entry asks again; Cancel", ours,
-             [MainDialog(), PasswordDialog(), counted(3), main_back("ours"), PasswordDialog(), main_back("ours")],
+             [MainDialog(), PasswordDialog(), counted(3), main_back("ours"), PasswordDialog()] + settled[0],
              EXIT_NORMAL,
              actions=lambda w: unzip_with(PASSWORD, "again")(w) + [
                  "--click", "OK", "--back", "--type", "106", windows_path(target(w, "again2")), "--click", "Unzip",
-                 "--click", "Cancel", "--back", "--click", "Close"],
+                 "--click", "Cancel"] + settled[1] + ["--click", "Close"],
              after=lambda w: (same_tree(w.source, target(w, "again")), no_files_in(target(w, "again2")))),
     ]
 

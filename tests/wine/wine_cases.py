@@ -230,12 +230,16 @@ class Window:
         self.back = back  # a window written down before, enabled again
         self.controls = []  # (kind, id, text)
         self.placed = None  # (x, y, width, height, screen width, screen height)
+        self.disabled = set()  # ids of the controls that are disabled
 
     def texts(self):
         return [text for kind, _, text in self.controls if kind == "static" and text]
 
     def buttons(self):
         return [text.replace("&", "") for kind, _, text in self.controls if kind == "button"]
+
+    def enabled_buttons(self):
+        return [text.replace("&", "") for kind, id, text in self.controls if kind == "button" and id not in self.disabled]
 
     def __repr__(self):
         return "<%r icon=%s owner=%s %r>" % (self.title, self.icon, self.owner, self.controls)
@@ -260,6 +264,10 @@ def parse_transcript(out):
         m = re.match(r"  placed (-?\d+) (-?\d+) (\d+) (\d+) on (\d+) (\d+)$", line)
         if m and windows:
             windows[-1].placed = tuple(int(n) for n in m.groups())
+            continue
+        m = re.match(r"  disabled (-?\d+)$", line)
+        if m and windows:
+            windows[-1].disabled.add(int(m.group(1)))
             continue
         m = re.match(r'  (\S+) (-?\d+) "(.*)"$', line)
         if m and windows:
@@ -330,13 +338,16 @@ class MainDialog:
 
 
 class Back:
-    """A window already written down, enabled again (after its box)."""
+    """A window already written down, enabled again (after its box);
+    enabled: labels of buttons that must be enabled then."""
 
-    def __init__(self, title):
-        self.title = title
+    def __init__(self, title, enabled=()):
+        self.title, self.enabled = title, list(enabled)
 
     def check(self, window):
         expect(window.back and window.title == self.title, "%r, wanted %r back" % (window, self.title))
+        for label in self.enabled:
+            expect(label in window.enabled_buttons(), "%s is not enabled in %r" % (label, window))
 
 
 class Plain:
