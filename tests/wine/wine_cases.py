@@ -239,7 +239,8 @@ class Window:
         return [text.replace("&", "") for kind, _, text in self.controls if kind == "button"]
 
     def enabled_buttons(self):
-        return [text.replace("&", "") for kind, id, text in self.controls if kind == "button" and id not in self.disabled]
+        return [text.replace("&", "") for kind, id, text in self.controls
+                if kind == "button" and id not in self.disabled]
 
     def __repr__(self):
         return "<%r icon=%s owner=%s %r>" % (self.title, self.icon, self.owner, self.controls)
