@@ -46,7 +46,9 @@
 //
 // Transcript on standard output, one block per window:
 //   window "TITLE" class=CLASS icon=error|question|warning|information|other|none owner=yes|none
+//     placed X Y WIDTH HEIGHT on SCREEN_WIDTH SCREEN_HEIGHT   where the window stands
 //     KIND ID "TEXT"          each visible child control (the icon control left out)
+//     disabled ID             after a control's line when the control is disabled
 //     -> type ID "TEXT"       what the robot did
 //     -> press ID "TEXT"
 //     -> shift down
@@ -54,7 +56,8 @@
 //     -> shot FILE
 //     peek "TITLE"            a --peek, each window's controls indented further
 //     -> run "COMMAND" exit=N
-//   back "TITLE"              a window used by a --back step, then what was done
+//   back "TITLE"              a window used by a --back step, its controls as
+//                             above, then what was done
 //   exit=N                    the program's full exit code
 // Texts are written with \n, \r, \t, \" and \\ escaped.
 //
@@ -338,13 +341,14 @@ std::string SettledIconOf(HWND window) {
 }
 
 // Each visible control of the window (the icon control left out), one per
-// line after the indent.
+// line after the indent, and whether it is disabled.
 void WriteControls(HWND window, const char* indent) {
   for (const Control& c : ControlsOf(window)) {
     if (!c.visible || c.id == kIconControlId) continue;
     std::string kind = c.className;
     for (char& ch : kind) ch = static_cast<char>(tolower(ch));
     printf("%s%s %d \"%s\"\n", indent, kind.c_str(), c.id, Escaped(c.text).c_str());
+    if (!IsWindowEnabled(c.window)) printf("%sdisabled %d\n", indent, c.id);
   }
 }
 
@@ -352,6 +356,10 @@ void WriteDown(HWND window) {
   HWND owner = GetWindow(window, GW_OWNER);
   printf("window \"%s\" class=%s icon=%s owner=%s\n", Escaped(TextOf(window)).c_str(), ClassOf(window).c_str(),
          SettledIconOf(window).c_str(), owner ? "yes" : "none");
+  RECT placed;
+  GetWindowRect(window, &placed);
+  printf("  placed %ld %ld %ld %ld on %d %d\n", placed.left, placed.top, placed.right - placed.left,
+         placed.bottom - placed.top, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
   WriteControls(window, "  ");
   fflush(stdout);
 }
@@ -579,6 +587,7 @@ int Drive(const PROCESS_INFORMATION& process, const Script& script) {
     Sleep(kSettleMs);  // let the window finish drawing its controls
     if (back) {
       printf("back \"%s\"\n", Escaped(TextOf(window)).c_str());
+      WriteControls(window, "  ");
     } else {
       seen.push_back({window, false});
       WriteDown(window);

@@ -23,11 +23,6 @@ KEY_ENTER = "0x0D"
 SOURCE_FILES = 3  # files in the workshop's source tree
 
 
-def windows_path(path):
-    """A Linux path as the Wine programs see it, on drive Z:."""
-    return "Z:" + path.replace("/", "\\")
-
-
 def unzipped(count):
     return "%d file(s) unzipped successfully" % count
 
@@ -76,19 +71,14 @@ PEER_ARCHIVES = [
 ]
 
 
-def wrapped(name, make_archive, source=None, *options):
-    """NAME.exe wrapping an archive that make_archive(source folder, zip path)
-    writes from the workshop's source tree (or the folder source(w) gives)."""
+def wrapped(name, make_archive):
+    """NAME.exe wrapping the archive that make_archive(source folder, zip
+    path) writes from the workshop's source tree."""
     def build(w):
-        out = os.path.join(w.folder, name + ".exe")
-        if os.path.exists(out):
-            return out
         archive = os.path.join(w.folder, name + ".zip")
-        make_archive(source(w) if source else w.source, archive)
-        result = subprocess.run([DRAVIK_SFX, "build", "-o", out, "--zip", archive] + list(options),
-                                capture_output=True, text=True)
-        expect(result.returncode == 0, "dravik-sfx build --zip %s: %s" % (archive, result.stderr.strip()))
-        return out
+        if name not in w.built:
+            make_archive(w.source, archive)
+        return w.wrap(name, archive)
     return build
 
 

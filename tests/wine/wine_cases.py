@@ -175,16 +175,22 @@ class Workshop:
         make_tree(self.source)
         self.built = {}  # name: options, of the files built so far
 
-    def build(self, name, *options):
-        """Builds NAME.exe from the source tree with the builder's options
-        (once: cases that share a file name share the file)."""
+    def build(self, name, *options, source=None):
+        """Builds NAME.exe from the source tree (or another folder) with the
+        builder's options (once: cases that share a file name share the file)."""
+        return self._built(name, list(options) + ["-C", source or self.source, "."])
+
+    def wrap(self, name, zip_file, *options):
+        """NAME.exe wrapping an existing ZIP file (made by another tool)."""
+        return self._built(name, list(options) + ["--zip", zip_file])
+
+    def _built(self, name, options):
         out = os.path.join(self.folder, name + ".exe")
         if name in self.built:
             expect(self.built[name] == options, "%s.exe built twice with different options" % name)
             return out
         self.built[name] = options
-        result = subprocess.run([DRAVIK_SFX, "build", "-o", out] + list(options) + ["-C", self.source, "."],
-                                capture_output=True, text=True)
+        result = subprocess.run([DRAVIK_SFX, "build", "-o", out] + options, capture_output=True, text=True)
         expect(result.returncode == 0, "dravik-sfx build %s: %s" % (" ".join(options), result.stderr.strip()))
         return out
 
@@ -224,6 +230,8 @@ class Window:
         self.back = back  # a window written down before, enabled again
         self.controls = []  # (kind, id, text)
         self.peeks = []  # the program's other windows as a --peek saw them while this one showed
+        self.placed = None  # (x, y, width, height, screen width, screen height)
+        self.disabled = set()  # ids of the controls that are disabled
 
     def texts(self):
         return [text for kind, _, text in self.controls if kind == "static" and text]
@@ -234,6 +242,10 @@ class Window:
     def control(self, id):
         """(kind, text) of the visible control with this id, or None."""
         return next(((kind, text) for kind, n, text in self.controls if n == id), None)
+
+    def enabled_buttons(self):
+        return [text.replace("&", "") for kind, id, text in self.controls
+                if kind == "button" and id not in self.disabled]
 
     def __repr__(self):
         return "<%r class=%s icon=%s owner=%s %r>" % (self.title, self.cls, self.icon, self.owner, self.controls)
@@ -259,6 +271,14 @@ def parse_transcript(out):
         if m and windows:
             windows[-1].peeks.append(Window(unescape(m.group(1)), None, None, None))
             continue
+        m = re.match(r"  placed (-?\d+) (-?\d+) (\d+) (\d+) on (\d+) (\d+)$", line)
+        if m and windows:
+            windows[-1].placed = tuple(int(n) for n in m.groups())
+            continue
+        m = re.match(r"(  |    )disabled (-?\d+)$", line)
+        if m and windows:
+            (windows[-1].peeks[-1] if len(m.group(1)) == 4 else windows[-1]).disabled.add(int(m.group(2)))
+            continue
         m = re.match(r'    (\S+) (-?\d+) "(.*)"$', line)
         if m and windows and windows[-1].peeks:
             windows[-1].peeks[-1].controls.append((m.group(1), int(m.group(2)), unescape(m.group(3))))
@@ -273,16 +293,20 @@ def parse_transcript(out):
     return windows, code
 
 
-def run(exe, actions, args=(), timeout=10, robot_status=0):
+def run(exe, actions, args=(), timeout=10, robot_status=0, env=None):
     """Runs exe from its own folder under the robot; (windows, exit code).
-    robot_status: the robot's own exit status the caller expects."""
+    robot_status: the robot's own exit status the caller expects; env: more
+    environment for the Wine processes (such as a locale)."""
     folder, name = os.path.split(os.path.abspath(exe))
     command = ["wine", ROBOT, "--timeout", str(timeout)] + list(actions) + ["--", name] + list(args)
     # Files, not pipes: the Wine desktop process that a run may start inherits
     # them and lives on for a while, and a pipe would be waited for until then.
-    with tempfile.TemporaryFile("w+") as out, tempfile.TemporaryFile("w+") as err:
-        status = subprocess.run(command, cwd=folder, env=wine_env(), stdin=subprocess.DEVNULL, stdout=out, stderr=err,
-                                timeout=timeout + 30).returncode
+    # The robot writes in the program's ANSI code page: bytes that are not
+    # UTF-8 are kept as they are (surrogate escapes), so ASCII texts compare.
+    with tempfile.TemporaryFile("w+", errors="surrogateescape") as out, \
+            tempfile.TemporaryFile("w+", errors="surrogateescape") as err:
+        status = subprocess.run(command, cwd=folder, env=dict(wine_env(), **(env or {})), stdin=subprocess.DEVNULL,
+                                stdout=out, stderr=err, timeout=timeout + 30).returncode
         out.seek(0)
         err.seek(0)
         transcript, errors = out.read(), err.read()
@@ -328,6 +352,14 @@ def unzip_prompt(name):
     return "To unzip all files in %s to the specified folder press the Unzip button." % name
 
 
+def expect_centred(window):
+    """The window stands in the middle of the screen (halves rounded down)."""
+    expect(window.placed, "no position for %r" % window)
+    x, y, width, height, screen_width, screen_height = window.placed
+    expect((x, y) == ((screen_width - width) // 2, (screen_height - height) // 2),
+           "%r placed at %d,%d, not centred on the %dx%d screen" % (window.title, x, y, screen_width, screen_height))
+
+
 class MainDialog:
     """The main dialog: its buttons, and when given, its exact title, prompt,
     folder field, whether the progress meter shows, and the status line's
@@ -350,13 +382,16 @@ class MainDialog:
 
 
 class Back:
-    """A window already written down, enabled again (after its box)."""
+    """A window already written down, enabled again (after its box);
+    enabled: labels of buttons that must be enabled then."""
 
-    def __init__(self, title):
-        self.title = title
+    def __init__(self, title, enabled=()):
+        self.title, self.enabled = title, list(enabled)
 
     def check(self, window):
         expect(window.back and window.title == self.title, "%r, wanted %r back" % (window, self.title))
+        for label in self.enabled:
+            expect(label in window.enabled_buttons(), "%s is not enabled in %r" % (label, window))
 
 
 class Plain:
@@ -376,8 +411,9 @@ class Case:
     function of the workshop giving that list)."""
 
     def __init__(self, name, exe, windows, exit_code, actions=None, args=(), after=None, robot_status=0,
-                 within=None):
+                 within=None, env=None):
         self.name, self.exe, self.windows, self.exit_code = name, exe, windows, exit_code
+        self.env = env  # more environment for the run, or a function of the workshop giving it
         self.robot_status = robot_status  # non-zero: the robot stops the program (exit_code is then None)
         self.args = args  # the command tail, or a function of the workshop giving it
         self.actions = actions if actions is not None else default_actions(windows)  # or a function of the workshop
@@ -396,7 +432,8 @@ class Case:
         args = self.args(workshop) if callable(self.args) else list(self.args)
         actions = self.actions(workshop) if callable(self.actions) else self.actions
         expected = self.windows(workshop) if callable(self.windows) else self.windows
-        windows, code = run(self.exe(workshop), actions, args, robot_status=self.robot_status)
+        env = self.env(workshop) if callable(self.env) else self.env
+        windows, code = run(self.exe(workshop), actions, args, robot_status=self.robot_status, env=env)
         if expected is None:  # an unattended run: no box; the main dialog seen or not as it flashes by
             boxes = [w for w in windows if w.title == TITLE or w.owner == "yes"]
             expect(not boxes, "a box in an unattended run: %r" % boxes)
@@ -418,6 +455,11 @@ def default_actions(windows):
     for window in windows:
         actions += ["--click", "Close" if isinstance(window, MainDialog) else "OK"]
     return actions
+
+
+def windows_path(path):
+    """A Linux path as Wine's Z: drive shows it."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 def compare_trees(source, target):
