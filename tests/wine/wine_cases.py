@@ -260,11 +260,14 @@ def parse_transcript(out):
     return windows, code
 
 
-def run(exe, actions, args=(), timeout=10, robot_status=0):
+def run(exe, actions, args=(), timeout=10, robot_status=0, program=None):
     """Runs exe from its own folder under the robot; (windows, exit code).
-    robot_status: the robot's own exit status the caller expects."""
+    robot_status: the robot's own exit status the caller expects.
+    program: the Windows path to start it by instead of its name (such as
+    A:\\set.exe on a drive mapped to its folder); the folder stays the
+    current one."""
     folder, name = os.path.split(os.path.abspath(exe))
-    command = ["wine", ROBOT, "--timeout", str(timeout)] + list(actions) + ["--", name] + list(args)
+    command = ["wine", ROBOT, "--timeout", str(timeout)] + list(actions) + ["--", program or name] + list(args)
     # Files, not pipes: the Wine desktop process that a run may start inherits
     # them and lives on for a while, and a pipe would be waited for until then.
     with tempfile.TemporaryFile("w+") as out, tempfile.TemporaryFile("w+") as err:

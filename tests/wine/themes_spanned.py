@@ -1,0 +1,467 @@
+"""Themes of spanned disk sets: the self-extractor started from drive A:,
+each disk a folder with its volume label, swapped at each disk prompt.
+
+Drive A: is defined through Wine's mount manager by insert_disk.exe (beside
+the robot): on the host before a run for disk 1, and by the robot's --run at
+each prompt for the disk the case puts in. Wine keeps a drive's label once
+read, so only such a redefinition is seen as a disk swap. Every case takes
+drive A: away again when it ends, whatever happened.
+
+A set is built by dravik-sfx into its own folder (set.exe beside disk1/,
+disk2/, ...), and each disk folder gets its .windows-label. Before a case
+runs, its layout is worked out from the built volumes by reading them as the
+self-extractor does (walk_set) and the case asserts the layout it is about:
+a record that starts a volume, a chunk that meets a volume's end after some
+bytes or exactly at a chunk boundary, an entry skipped across volumes.
+"""
+import os
+import random
+import re
+import shutil
+import struct
+import subprocess
+
+from wine_cases import *  # noqa: F401,F403 (the vocabulary of every theme)
+
+INSERT_DISK = os.path.join(os.path.dirname(ROBOT), "insert_disk.exe")
+DRIVE = "A:"
+SET_PROGRAM = DRIVE + "\\set.exe"
+
+# Texts of the stub's message table (stub/container/message_texts.inc).
+INSERT_DISK_TEXT = "Please insert disk %d in drive %s."
+BAD_LABEL_TEXT = "The disk in the drive appears to be\nmissing or has an incorrect label.\nInsert disk number %d."
+OVERWRITE_TEXT = "File %s already exists.  Overwrite file?"
+READ_ERROR_TEXT = "Error reading %s.  Possible cause: bad disk or file transfer error."
+
+CHUNK_SIZE = 2048  # the stub reads entry data in chunks of at most this many bytes
+LOCAL_SIG, CENTRAL_SIG, SPANNING_SIG = b"PK\x03\x04", b"PK\x01\x02", b"PK\x07\x08"
+LOCAL_HEADER_SIZE = 26  # after the signature
+DESCRIPTOR_SIZE = 16
+
+
+def windows_path(unix_path):
+    return "Z:" + unix_path.replace("/", "\\")
+
+
+def wine_run(*command):
+    result = subprocess.run(["wine"] + list(command), env=wine_env(), stdin=subprocess.DEVNULL,
+                            capture_output=True, text=True, timeout=60)
+    expect(result.returncode == 0, "wine %s: status %d %s" % (" ".join(command), result.returncode, result.stderr))
+
+
+def put_in_drive(folder):
+    """Drive A: shows folder as a removable disk (None: takes drive A: away)."""
+    wine_run(INSERT_DISK, DRIVE, *([folder] if folder else []))
+
+
+# ---- source trees -----------------------------------------------------------------
+
+def random_bytes(count, seed):
+    generator = random.Random(seed)
+    return bytes(generator.getrandbits(8) for _ in range(count))
+
+
+def make_spanned_tree(root):
+    """Files whose data runs across several volumes: incompressible random
+    data (its deflated size is about its size), a compressible pattern,
+    small texts before and after, an empty file and a folder."""
+    write_tree(root, {
+        "data/empty.dat": b"",
+        "data/pattern.bin": bytes((i * 7919) % 251 for i in range(30000)),
+        "data/random.bin": random_bytes(90000, 7),
+        "first.txt": b"The first file of the set.\r\n" * 12,
+        "last.txt": b"The last file of the set.\r\n" * 9,
+    })
+
+
+def make_small_files_tree(root):
+    """Random data, then many small files: there most of the archive is
+    headers, so a volume's end falls on a record and the builder starts the
+    next volume with that record's local header. The random data first puts
+    the small files on later volumes of either kind of set."""
+    files = {"a/random.bin": random_bytes(36000, 11)}
+    files.update({"batch/f%03d.txt" % n: (b"line %03d\n" % n) * (n % 9 + 1) for n in range(150)})
+    write_tree(root, files)
+
+
+def write_tree(root, files):
+    for name, data in files.items():
+        path = os.path.join(root, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+
+
+# ---- a built set, and its layout read as the stub reads it ---------------------------
+
+class DiskSet:
+    """A spanned set built with dravik-sfx into FOLDER: set.exe, and disk1/,
+    disk2/, ... each with its volume file and its .windows-label."""
+
+    def __init__(self, folder, source, options, exe_volumes):
+        self.folder, self.source, self.exe_volumes = folder, source, exe_volumes
+        shutil.rmtree(folder, ignore_errors=True)
+        os.makedirs(folder)
+        self.exe = os.path.join(folder, "set.exe")
+        result = subprocess.run([DRAVIK_SFX, "build", "-o", self.exe] + list(options), capture_output=True, text=True)
+        expect(result.returncode == 0, "dravik-sfx build %s: %s" % (" ".join(options), result.stderr.strip()))
+        self.disks = 0
+        while os.path.isdir(self.disk(self.disks + 1)):
+            self.disks += 1
+            with open(os.path.join(self.disk(self.disks), ".windows-label"), "w") as f:
+                f.write("PKBACK# %03d\n" % self.disks)
+        expect(self.disks >= 2, "the set has %d disk, wanted a set of disks" % self.disks)
+
+    def disk(self, number):
+        return os.path.join(self.folder, "disk%d" % number)
+
+    def volume_path(self, number):
+        name = "set.exe" if number == 1 and self.exe_volumes else "set.EXE" if self.exe_volumes else "set.ZIP"
+        return os.path.join(self.disk(number), name)
+
+    def volumes(self):
+        """The archive's bytes on each disk, in order: on disk 1 of an
+        ".EXE" set, the self-extractor from its archive offset on."""
+        result = []
+        for number in range(1, self.disks + 1):
+            data = open(self.volume_path(number), "rb").read()
+            if number == 1 and self.exe_volumes:
+                data = data[record_u32(data, RECORD_ARCHIVE_OFFSET):]
+            result.append(data)
+        return result
+
+    def copy_disk(self, number, name, label=True, cut_to=None):
+        """A copy of disk NUMBER as the folder NAME: without its label, or
+        with its volume file cut to cut_to bytes."""
+        copy = os.path.join(self.folder, name)
+        shutil.rmtree(copy, ignore_errors=True)
+        shutil.copytree(self.disk(number), copy)
+        if not label:
+            os.remove(os.path.join(copy, ".windows-label"))
+        if cut_to is not None:
+            volume = os.path.join(copy, os.path.basename(self.volume_path(number)))
+            with open(volume, "r+b") as f:
+                f.truncate(cut_to)
+        return copy
+
+
+class Layout:
+    """What reading a set forward meets. events: (kind, disk, entry name)
+    with kind "header starts volume" (a local header read after a disk
+    change), "chunk cut by volume end" (a chunk read that got some bytes
+    before the volume ended), "chunk ends volume" (a volume that ended
+    exactly at a chunk boundary: the next read got nothing), "skip runs on"
+    (a skipped entry whose data continues on the next disk); disk is the
+    disk that ended, or for a header the disk it starts."""
+
+    def __init__(self):
+        self.events = []
+        self.last_disk = 1  # the disk on which the walk ends
+
+    def has(self, kind, entry=None):
+        return any(k == kind and (entry is None or e == entry) for k, _, e in self.events)
+
+    def where(self, kind, entry=None):
+        return [d for k, d, e in self.events if k == kind and (entry is None or e == entry)]
+
+
+def walk_set(volumes, skipped=()):
+    """Reads the volumes as the self-extractor does: records whole, a short
+    record read taken again from the next volume's start; entry data in
+    chunks of at most CHUNK_SIZE bytes that may run on; the entries named in
+    skipped passed over a volume at a time. The Layout it met."""
+    layout = Layout()
+    at = {"disk": 0, "pos": 0}
+
+    def left():
+        return len(volumes[at["disk"]]) - at["pos"]
+
+    def next_disk():
+        at["disk"] += 1
+        at["pos"] = 0
+        expect(at["disk"] < len(volumes), "the set runs past its last disk")
+
+    def take(count):
+        data = volumes[at["disk"]][at["pos"]:at["pos"] + count]
+        at["pos"] += len(data)
+        return data
+
+    def read_record(count):
+        if left() >= count:
+            return take(count), False
+        next_disk()
+        data = take(count)
+        expect(len(data) == count, "a record cut short on disk %d" % (at["disk"] + 1))
+        return data, True
+
+    def read_data(name, remaining):
+        while remaining > 0:
+            wanted = min(remaining, CHUNK_SIZE)
+            got = len(take(wanted))
+            if got < wanted:
+                ended = at["disk"] + 1
+                layout.events.append(("chunk cut by volume end" if got else "chunk ends volume", ended, name))
+                next_disk()
+                if got == 0:
+                    got = len(take(wanted))
+            remaining -= got
+
+    def skip_data(name, remaining):
+        while remaining > 0:
+            step = min(left(), remaining)
+            at["pos"] += step
+            if step < remaining:
+                layout.events.append(("skip runs on", at["disk"] + 1, name))
+                next_disk()
+                if step == 0:
+                    step = min(left(), remaining)
+                    at["pos"] += step
+            remaining -= step
+
+    while True:
+        signature, moved = read_record(4)
+        if signature == SPANNING_SIG:
+            continue
+        if signature == CENTRAL_SIG:  # the walk ends at the central directory
+            layout.last_disk = at["disk"] + 1
+            return layout
+        expect(signature == LOCAL_SIG, "an unknown record %r on disk %d" % (signature, at["disk"] + 1))
+        header, split = read_record(LOCAL_HEADER_SIZE)
+        expect(not split, "a local header split from its signature")
+        flags, size, name_length, extra_length = (struct.unpack_from("<H", header, 2)[0],
+                                                  struct.unpack_from("<i", header, 14)[0],
+                                                  *struct.unpack_from("<HH", header, 22))
+        name = take(name_length).decode("cp1252")
+        at["pos"] += extra_length
+        if moved:
+            layout.events.append(("header starts volume", at["disk"] + 1, name))
+        if not name.endswith("/"):
+            (skip_data if name in skipped else read_data)(name, size)
+        if flags & 0x8:
+            at["pos"] += DESCRIPTOR_SIZE
+
+
+# ---- the windows of a spanned run ----------------------------------------------------
+
+class Step:
+    """One box the run must show and the robot's answer to it: the disk to
+    put in the drive first (a folder name of the set, or None), then the
+    button to press."""
+
+    def __init__(self, box, when, insert=None, button="OK"):
+        self.box, self.when, self.insert, self.button = box, when, insert, button
+
+    def actions(self, disk_set):
+        actions = ["--when", self.when]
+        if self.insert:
+            actions += ["--run", "%s %s %s" % (windows_path(INSERT_DISK), DRIVE,
+                                               os.path.join(disk_set.folder, self.insert))]
+        return actions + ["--click", self.button]
+
+
+def insert_prompt(wanted, insert, button="OK"):
+    """The question for disk `wanted`, answered by putting in the folder
+    `insert` (disk3, blank2, ...) and pressing button."""
+    text = INSERT_DISK_TEXT % (wanted, DRIVE)
+    return Step(Box(text, buttons=("OK", "Cancel"), owner="yes"), text, insert, button)
+
+
+def label_prompt(wanted, insert, button):
+    text = BAD_LABEL_TEXT % wanted
+    return Step(Box(text, icon="question", buttons=("Abort", "Retry", "Ignore"), owner="yes"),
+                "Insert disk number %d." % wanted, insert, button)
+
+
+def error_step(text):
+    return Step(Box(text, icon="error", owner="yes"), text.splitlines()[0])
+
+
+def every_disk(disk_set, target=None, first=2):
+    """Each disk from `first` on asked for in turn and put in, up to the one
+    where the central directory starts: the walk ends there, so a last disk
+    holding only the rest of the directory is never asked for."""
+    last = walk_set(disk_set.volumes()).last_disk
+    return [insert_prompt(n, "disk%d" % n) for n in range(first, last + 1)]
+
+
+class SpannedCase(Case):
+    """An unattended run of a spanned set from drive A:.
+
+    disk_set(workshop): the DiskSet; layout(disk_set): asserts the layout the
+    case is about before anything runs; steps(disk_set, target): the Steps,
+    in order, target being the folder extracted to;
+    prepare(workshop, target): makes what must exist in the target folder
+    first; after(workshop, disk_set, target): checks what was extracted.
+    The main dialog shows while the boxes are up and is left out of the
+    windows compared: only the boxes are checked, in order."""
+
+    def __init__(self, name, disk_set, steps, exit_code, layout=None, prepare=None, after=None):
+        Case.__init__(self, name, None, [], exit_code)
+        self.disk_set, self.steps, self.layout, self.prepare, self.check_after = (
+            disk_set, steps, layout, prepare, after)
+
+    def run(self, workshop):
+        disk_set = self.disk_set(workshop)
+        if self.layout:
+            self.layout(disk_set)
+        target = os.path.join(workshop.folder, "out", re.sub(r"[^A-Za-z0-9]+", "-", self.name).strip("-"))
+        shutil.rmtree(target, ignore_errors=True)
+        if self.prepare:
+            self.prepare(workshop, target)
+        steps = self.steps(disk_set, target)
+        actions = [action for step in steps for action in step.actions(disk_set)]
+        put_in_drive(disk_set.disk(1))
+        try:
+            windows, code = run(disk_set.exe, actions, ["/auto", windows_path(target)], timeout=30,
+                                program=SET_PROGRAM)
+        finally:
+            put_in_drive(None)
+        boxes = [w for w in windows if not w.title.startswith(TITLE + " - ")]
+        expect(len(boxes) == len(steps), "%d boxes, wanted %d: %r" % (len(boxes), len(steps), boxes))
+        for n, (window, step) in enumerate(zip(boxes, steps)):
+            try:
+                step.box.check(window)
+            except Failure as failure:
+                raise Failure("box %d: %s\n    seen: %r" % (n + 1, failure, window))
+        expect(code == self.exit_code, "exit code %s, wanted %s" % (code, self.exit_code))
+        if self.check_after:
+            self.check_after(workshop, disk_set, target)
+
+
+def extracted_all(workshop, disk_set, target):
+    compare_trees(disk_set.source, target)
+
+
+def extracted_none_after(name):
+    """Files of the tree from name on (in the archive's order) were not made."""
+    def check(workshop, disk_set, target):
+        expect(not os.path.exists(os.path.join(target, name)), "%s was extracted" % name)
+    return check
+
+
+# ---- the sets ------------------------------------------------------------------------
+
+def spanned_source(workshop):
+    source = os.path.join(workshop.folder, "spanned-src")
+    if not os.path.isdir(source):
+        make_spanned_tree(source)
+    return source
+
+
+def small_files_source(workshop):
+    source = os.path.join(workshop.folder, "small-src")
+    if not os.path.isdir(source):
+        make_small_files_tree(source)
+    return source
+
+
+_sets = {}
+
+
+def built_set(workshop, name, source_of, volume_size, exe_volumes):
+    """The set NAME (built once per theme run)."""
+    key = (workshop.folder, name)
+    if key not in _sets:
+        source = source_of(workshop)
+        options = ["--span", str(volume_size)] + (["--exe-volumes"] if exe_volumes else []) + ["-C", source, "."]
+        _sets[key] = DiskSet(os.path.join(workshop.folder, name), source, options, exe_volumes)
+    return _sets[key]
+
+
+# Volume sizes, each chosen for the layout its cases are about (asserted
+# before they run, from the built volumes):
+#   big data, ".ZIP": 25,576 bytes is no multiple of 2,048, so the chunks of
+#     data/random.bin that reach a volume's end are cut after some bytes;
+#     24,576 = 12 x 2,048, so once the entry has run on from disk 1 its
+#     chunks start at offset 0 of each volume and disks 2 and 3 end exactly
+#     at a chunk boundary.
+#   big data, ".EXE": disk 1 is the self-extractor with the first part; the
+#     later volumes hold 40,000 (cut chunks) or 40,960 = 20 x 2,048 bytes.
+#   small files: volume ends that fall inside the run of small files move a
+#     local header to the start of the next volume.
+SETS = {
+    # name: (source, volume size, ".EXE" volumes)
+    "zip-cut": (spanned_source, 25576, False),
+    "zip-aligned": (spanned_source, 24576, False),
+    "zip-headers": (small_files_source, 9100, False),
+    "exe-cut": (spanned_source, 40000, True),
+    "exe-aligned": (spanned_source, 40960, True),
+    "exe-headers": (small_files_source, 37000, True),
+}
+
+
+def spanned_set(name):
+    source, size, exe_volumes = SETS[name]
+    return lambda w: built_set(w, name, source, size, exe_volumes)
+
+
+def layout_has(kind, entry=None, skipped=()):
+    def check(disk_set):
+        layout = walk_set(disk_set.volumes(), skipped)
+        expect(layout.has(kind, entry), "the set does not show %r for %s: %r" % (kind, entry, layout.events))
+    return check
+
+
+def overwrite_prompt(target, name, answer):
+    path = windows_path(os.path.join(target, name))
+    text = OVERWRITE_TEXT % path.replace("/", "\\")
+    return Step(Box(text, buttons=("Yes", "No", "Cancel"), owner="yes"), "already exists", None, answer)
+
+
+OLD_CONTENT = b"an older random.bin, kept when the question is answered No\r\n"
+
+
+def old_random_bin(workshop, target):
+    write_tree(target, {"data/random.bin": OLD_CONTENT})
+
+
+def kept_old_random_bin(workshop, disk_set, target):
+    """Every file but data/random.bin extracted; that one left as it was."""
+    for folder, _, files in os.walk(disk_set.source):
+        for name in files:
+            relative = os.path.relpath(os.path.join(folder, name), disk_set.source)
+            if relative != os.path.join("data", "random.bin"):
+                compare_trees_one(disk_set.source, target, relative)
+    expect(open(os.path.join(target, "data", "random.bin"), "rb").read() == OLD_CONTENT,
+           "data/random.bin was overwritten")
+
+
+def compare_trees_one(source, target, relative):
+    original, copy = os.path.join(source, relative), os.path.join(target, relative)
+    expect(os.path.exists(copy), "%s was not extracted" % copy)
+    expect(open(original, "rb").read() == open(copy, "rb").read(), "%s differs" % copy)
+    expect(abs(os.stat(original).st_mtime - os.stat(copy).st_mtime) <= 2, "%s dated wrongly" % copy)
+
+
+def volume_kind_cases(kind):
+    """The layouts of one kind of set ("zip" or "exe"), each extracted
+    unattended from A: with every disk put in when asked."""
+    def name(layout):
+        return "%s-%s" % (kind, layout)
+    def skipping(disk_set, target):
+        return [overwrite_prompt(target, "data/random.bin", "No")] + every_disk(disk_set)
+    return [
+        SpannedCase("%s: a local header starts a volume" % kind, spanned_set(name("headers")), every_disk,
+                    EXIT_NORMAL, layout=layout_has("header starts volume"), after=extracted_all),
+        SpannedCase("%s: a chunk read meets the end of a volume after some bytes" % kind, spanned_set(name("cut")),
+                    every_disk, EXIT_NORMAL, layout=layout_has("chunk cut by volume end", "data/random.bin"),
+                    after=extracted_all),
+        SpannedCase("%s: a volume ends exactly at a chunk boundary" % kind, spanned_set(name("aligned")),
+                    every_disk, EXIT_NORMAL, layout=layout_has("chunk ends volume", "data/random.bin"),
+                    after=extracted_all),
+    ] + [
+        SpannedCase("%s: an entry skipped across volumes (%s)" % (kind, layout), spanned_set(name(layout)),
+                    skipping, EXIT_NORMAL, layout=layout_has("skip runs on", "data/random.bin", {"data/random.bin"}),
+                    prepare=old_random_bin, after=kept_old_random_bin)
+        for layout in ("cut", "aligned")
+    ]
+
+
+def theme_spanned_zip_volumes():
+    """Sets of ".ZIP" volumes: every layout extracted, byte for byte and dated."""
+    return volume_kind_cases("zip")
+
+
+def theme_spanned_exe_volumes():
+    """Sets of ".EXE" volumes, the first part inside the self-extractor."""
+    return volume_kind_cases("exe")
