@@ -24,6 +24,9 @@
 //     --run COMMAND      run a Windows command line and wait for its end
 //                        (a helper that changes the program's world, such
 //                        as the disk in a drive)
+//     --controls         write down the window's visible controls as they
+//                        are now (after "back TITLE": what a window shows
+//                        when it comes back)
 //   final actions:
 //     --click LABEL      press the button whose text is LABEL ('&' ignored)
 //     --click-id ID      press the button with this control id
@@ -71,7 +74,7 @@ constexpr DWORD kSettleMs = 150;
 
 // Done to a window before or after its step's final action.
 struct Prelude {
-  enum Kind { Type, Shift, Sleep, Shot, Key, Run } kind = Type;
+  enum Kind { Type, Shift, Sleep, Shot, Key, Run, Controls } kind = Type;
   int id = 0;        // Type: the control; Sleep: milliseconds; Key: the virtual key
   std::string text;  // Type: what to type; Shot: the file; Run: the command line
 };
@@ -135,6 +138,8 @@ bool ParsePrelude(int argc, char** argv, int* i, Prelude* prelude, bool followUp
     *i += 2;
   } else if (arg == "--shift" && !followUp) {
     *prelude = {Prelude::Shift, 0, ""};
+  } else if (arg == "--controls" && !followUp) {
+    *prelude = {Prelude::Controls, 0, ""};
   } else if (arg == "--sleep" && oneValue) {
     *prelude = {Prelude::Sleep, atoi(argv[++*i]), ""};
   } else if (arg == "--shot" && oneValue) {
@@ -315,10 +320,8 @@ std::string SettledIconOf(HWND window) {
   return icon;
 }
 
-void WriteDown(HWND window) {
-  HWND owner = GetWindow(window, GW_OWNER);
-  printf("window \"%s\" class=%s icon=%s owner=%s\n", Escaped(TextOf(window)).c_str(), ClassOf(window).c_str(),
-         SettledIconOf(window).c_str(), owner ? "yes" : "none");
+// Writes each visible control of the window but a message box's icon.
+void WriteControls(HWND window) {
   for (const Control& c : ControlsOf(window)) {
     if (!c.visible || c.id == kIconControlId) continue;
     std::string kind = c.className;
@@ -326,6 +329,13 @@ void WriteDown(HWND window) {
     printf("  %s %d \"%s\"\n", kind.c_str(), c.id, Escaped(c.text).c_str());
   }
   fflush(stdout);
+}
+
+void WriteDown(HWND window) {
+  HWND owner = GetWindow(window, GW_OWNER);
+  printf("window \"%s\" class=%s icon=%s owner=%s\n", Escaped(TextOf(window)).c_str(), ClassOf(window).c_str(),
+         SettledIconOf(window).c_str(), owner ? "yes" : "none");
+  WriteControls(window);
 }
 
 // ---- acting ---------------------------------------------------------------------
@@ -421,6 +431,9 @@ void Prepare(HWND window, const Prelude& prelude) {
       break;
     case Prelude::Run:
       printf("  -> run \"%s\" exit=%ld\n", Escaped(prelude.text).c_str(), RunToEnd(prelude.text));
+      break;
+    case Prelude::Controls:
+      WriteControls(window);
       break;
     case Prelude::Key:
       PostMessageA(window, WM_KEYDOWN, static_cast<WPARAM>(prelude.id), 1);

@@ -244,15 +244,20 @@ def walk_set(volumes, skipped=()):
 # ---- the windows of a spanned run ----------------------------------------------------
 
 class Step:
-    """One box the run must show and the robot's answer to it: the disk to
-    put in the drive first (a folder name of the set, or None), then the
-    button to press."""
+    """One window the run must show (anything with check(window): a Box, the
+    MainDialog) and the robot's answer to it: preparations, the disk to put
+    in the drive (a folder name of the set, or None), then the button to
+    press. when: a text the window shows, so that the main dialog of an
+    unattended run, which may show first, is passed over; back: the window
+    is one already seen, enabled again."""
 
-    def __init__(self, box, when, insert=None, button="OK"):
-        self.box, self.when, self.insert, self.button = box, when, insert, button
+    def __init__(self, expected, when, insert=None, button="OK", preparations=(), back=False):
+        self.expected, self.when, self.insert, self.button = expected, when, insert, button
+        self.preparations, self.back = list(preparations), back
 
     def actions(self, disk_set):
-        actions = ["--when", self.when]
+        actions = ["--back"] if self.back else ["--when", self.when] if self.when else []
+        actions += self.preparations
         if self.insert:
             actions += ["--run", "%s %s %s" % (windows_path(INSERT_DISK), DRIVE,
                                                os.path.join(disk_set.folder, self.insert))]
@@ -285,20 +290,24 @@ def every_disk(disk_set, target=None, first=2):
 
 
 class SpannedCase(Case):
-    """An unattended run of a spanned set from drive A:.
+    """A run of a spanned set from drive A:, unattended ("/auto" into the
+    target folder) unless told otherwise.
 
     disk_set(workshop): the DiskSet; layout(disk_set): asserts the layout the
     case is about before anything runs; steps(disk_set, target): the Steps,
     in order, target being the folder extracted to;
     prepare(workshop, target): makes what must exist in the target folder
     first; after(workshop, disk_set, target): checks what was extracted.
-    The main dialog shows while the boxes are up and is left out of the
-    windows compared: only the boxes are checked, in order."""
+    In an unattended run the main dialog shows while the boxes are up, but
+    whether the robot sees it before the first box is a matter of timing: it
+    is left out of the windows compared, and only the boxes are checked, in
+    order."""
 
-    def __init__(self, name, disk_set, steps, exit_code, layout=None, prepare=None, after=None):
+    def __init__(self, name, disk_set, steps, exit_code, layout=None, prepare=None, after=None, unattended=True):
         Case.__init__(self, name, None, [], exit_code)
         self.disk_set, self.steps, self.layout, self.prepare, self.check_after = (
             disk_set, steps, layout, prepare, after)
+        self.unattended = unattended
 
     def run(self, workshop):
         disk_set = self.disk_set(workshop)
@@ -312,17 +321,18 @@ class SpannedCase(Case):
         actions = [action for step in steps for action in step.actions(disk_set)]
         put_in_drive(disk_set.disk(1))
         try:
-            windows, code = run(disk_set.exe, actions, ["/auto", windows_path(target)], timeout=30,
-                                program=SET_PROGRAM)
+            args = ["/auto", windows_path(target)] if self.unattended else []
+            windows, code = run(disk_set.exe, actions, args, timeout=30, program=SET_PROGRAM)
         finally:
             put_in_drive(None)
-        boxes = [w for w in windows if not w.title.startswith(TITLE + " - ")]
-        expect(len(boxes) == len(steps), "%d boxes, wanted %d: %r" % (len(boxes), len(steps), boxes))
-        for n, (window, step) in enumerate(zip(boxes, steps)):
+        if self.unattended:
+            windows = [w for w in windows if w.back or not w.title.startswith(TITLE + " - ")]
+        expect(len(windows) == len(steps), "%d windows, wanted %d: %r" % (len(windows), len(steps), windows))
+        for n, (window, step) in enumerate(zip(windows, steps)):
             try:
-                step.box.check(window)
+                step.expected.check(window)
             except Failure as failure:
-                raise Failure("box %d: %s\n    seen: %r" % (n + 1, failure, window))
+                raise Failure("window %d: %s\n    seen: %r" % (n + 1, failure, window))
         expect(code == self.exit_code, "exit code %s, wanted %s" % (code, self.exit_code))
         if self.check_after:
             self.check_after(workshop, disk_set, target)
@@ -465,3 +475,131 @@ def theme_spanned_zip_volumes():
 def theme_spanned_exe_volumes():
     """Sets of ".EXE" volumes, the first part inside the self-extractor."""
     return volume_kind_cases("exe")
+
+
+# ---- disk prompts answered every way -------------------------------------------------
+
+def blank_copy(disk_set, number):
+    """Disk NUMBER without its label: "blankN"."""
+    return os.path.basename(disk_set.copy_disk(number, "blank%d" % number, label=False))
+
+
+def header_disk(disk_set):
+    """The first disk after disk 1 that starts with a local header."""
+    disks = [d for d in walk_set(disk_set.volumes()).where("header starts volume") if d > 1]
+    expect(disks, "no disk of the set starts with a local header")
+    return disks[0]
+
+
+def cut_header_disk(disk_set):
+    """A copy of that disk ("cutN") whose volume ends inside the first
+    local header's signature: a read error on a later disk."""
+    number = header_disk(disk_set)
+    return number, os.path.basename(disk_set.copy_disk(number, "cut%d" % number, cut_to=2))
+
+
+def last_disk_at_least(count):
+    def check(disk_set):
+        last = walk_set(disk_set.volumes()).last_disk
+        expect(last >= count, "the walk ends on disk %d, wanted disk %d or later" % (last, count))
+    return check
+
+
+def wrong_disk_first(disk_set, target):
+    """Disk 3 put in when disk 2 is asked for: asked for disk 2 again."""
+    return [insert_prompt(2, "disk3"), insert_prompt(2, "disk2")] + every_disk(disk_set, first=3)
+
+
+def unlabelled_retry(disk_set, target):
+    """Retry with the unlabelled disk still in asks again; with disk 2 put in, goes on."""
+    blank = blank_copy(disk_set, 2)
+    return [insert_prompt(2, blank), label_prompt(2, None, "Retry"), label_prompt(2, "disk2", "Retry")] + every_disk(
+        disk_set, first=3)
+
+
+def unlabelled_ignore(disk_set, target):
+    """Ignore takes the unlabelled disk as disk 2; the request for disk 3 then
+    finds no label either, and Retry with disk 3 in goes on."""
+    blank = blank_copy(disk_set, 2)
+    return [insert_prompt(2, blank), label_prompt(2, None, "Ignore"), label_prompt(3, "disk3", "Retry")] + every_disk(
+        disk_set, first=4)
+
+
+def unlabelled_abort(disk_set, target):
+    return [insert_prompt(2, blank_copy(disk_set, 2)), label_prompt(2, None, "Abort")]
+
+
+def cancel_at_insert(disk_set, target):
+    return [insert_prompt(2, None, "Cancel")]
+
+
+def read_error_later(disk_set, target):
+    """Every disk up to the cut one; reading the first signature there comes
+    up short after the disk change: read error 8, naming the program's own
+    path."""
+    number, cut = cut_header_disk(disk_set)
+    text = READ_ERROR_TEXT % SET_PROGRAM + " <8>"
+    return every_disk(disk_set)[:number - 2] + [insert_prompt(number, cut), error_step(text)]
+
+
+def stopped_in_random_bin(workshop, disk_set, target):
+    """The entries of disk 1 extracted; data/random.bin, whose data runs on
+    to disk 2, left partly written; nothing after it made."""
+    for name in ("data/empty.dat", "data/pattern.bin"):
+        compare_trees_one(disk_set.source, target, name)
+    written = os.path.getsize(os.path.join(target, "data", "random.bin"))
+    expect(written < os.path.getsize(os.path.join(disk_set.source, "data", "random.bin")),
+           "data/random.bin was written whole")
+    for name in ("first.txt", "last.txt"):
+        expect(not os.path.exists(os.path.join(target, name)), "%s was extracted" % name)
+
+
+def spanned_meter_hidden_after_run(disk_set):
+    """The main dialog back after the success box: the meter, shown at once
+    for a spanned set, is hidden again, and the status line hidden with it
+    stays hidden."""
+    class AfterRun:
+        def check(self, window):
+            expect(window.back and window.title == TITLE + " - set.exe", "%r, wanted the main dialog back" % window)
+            shown = {control_id for _, control_id, _ in window.controls}
+            expect(not shown & {109, 201}, "status line or meter still shown: %r" % window.controls)
+    return AfterRun()
+
+
+def interactive_unzip(disk_set, target):
+    files = sum(len(names) for _, _, names in os.walk(disk_set.source))
+    return ([Step(MainDialog(), None, button="Unzip", preparations=["--type", "106", windows_path(target)])] +
+            every_disk(disk_set) +
+            [Step(Box("%d file(s) unzipped successfully" % files, owner="yes"), "unzipped successfully"),
+             Step(spanned_meter_hidden_after_run(disk_set), None, button="Close", preparations=["--controls"],
+                  back=True)])
+
+
+def disk_prompt_cases(kind):
+    aligned, headers = spanned_set("%s-aligned" % kind), spanned_set("%s-headers" % kind)
+    return [
+        SpannedCase("%s: disk 3 put in when disk 2 is asked for" % kind, aligned, wrong_disk_first, EXIT_NORMAL,
+                    after=extracted_all),
+        SpannedCase("%s: unlabelled disk, Retry" % kind, aligned, unlabelled_retry, EXIT_NORMAL, after=extracted_all),
+        SpannedCase("%s: unlabelled disk, Ignore" % kind, aligned, unlabelled_ignore, EXIT_NORMAL,
+                    layout=last_disk_at_least(4), after=extracted_all),
+        SpannedCase("%s: unlabelled disk, Abort" % kind, aligned, unlabelled_abort, EXIT_DECLINED,
+                    after=stopped_in_random_bin),
+        SpannedCase("%s: Cancel at the insert-disk box" % kind, aligned, cancel_at_insert, EXIT_DECLINED,
+                    after=stopped_in_random_bin),
+        SpannedCase("%s: read error on a later disk" % kind, headers, read_error_later, EXIT_ERROR_BOX,
+                    layout=lambda disk_set: expect(header_disk(disk_set) >= 3, "the cut disk is disk 2")),
+        SpannedCase("%s: Unzip from the dialog" % kind, aligned, interactive_unzip, EXIT_NORMAL, after=extracted_all,
+                    unattended=False),
+    ]
+
+
+def theme_spanned_zip_prompts():
+    """Disk prompts of a ".ZIP" set: a wrong disk, an unlabelled one (each
+    button), Cancel, a damaged later disk, and an Unzip from the dialog."""
+    return disk_prompt_cases("zip")
+
+
+def theme_spanned_exe_prompts():
+    """The same disk prompts for a set of ".EXE" volumes."""
+    return disk_prompt_cases("exe")
