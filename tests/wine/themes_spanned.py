@@ -20,6 +20,7 @@ import re
 import shutil
 import struct
 import subprocess
+import time
 
 from wine_cases import *  # noqa: F401,F403 (the vocabulary of every theme)
 
@@ -297,17 +298,20 @@ class SpannedCase(Case):
     case is about before anything runs; steps(disk_set, target): the Steps,
     in order, target being the folder extracted to;
     prepare(workshop, target): makes what must exist in the target folder
-    first; after(workshop, disk_set, target): checks what was extracted.
+    first, and undo(workshop) takes back whatever prepare changed outside it
+    (run whatever happened); after(workshop, disk_set, target): checks what
+    was extracted.
     In an unattended run the main dialog shows while the boxes are up, but
     whether the robot sees it before the first box is a matter of timing: it
     is left out of the windows compared, and only the boxes are checked, in
     order."""
 
-    def __init__(self, name, disk_set, steps, exit_code, layout=None, prepare=None, after=None, unattended=True):
+    def __init__(self, name, disk_set, steps, exit_code, layout=None, prepare=None, after=None, unattended=True,
+                 undo=None):
         Case.__init__(self, name, None, [], exit_code)
         self.disk_set, self.steps, self.layout, self.prepare, self.check_after = (
             disk_set, steps, layout, prepare, after)
-        self.unattended = unattended
+        self.unattended, self.undo = unattended, undo
 
     def run(self, workshop):
         disk_set = self.disk_set(workshop)
@@ -315,16 +319,18 @@ class SpannedCase(Case):
             self.layout(disk_set)
         target = os.path.join(workshop.folder, "out", re.sub(r"[^A-Za-z0-9]+", "-", self.name).strip("-"))
         shutil.rmtree(target, ignore_errors=True)
-        if self.prepare:
-            self.prepare(workshop, target)
         steps = self.steps(disk_set, target)
         actions = [action for step in steps for action in step.actions(disk_set)]
-        put_in_drive(disk_set.disk(1))
         try:
+            if self.prepare:
+                self.prepare(workshop, target)
+            put_in_drive(disk_set.disk(1))
             args = ["/auto", windows_path(target)] if self.unattended else []
             windows, code = run(disk_set.exe, actions, args, timeout=30, program=SET_PROGRAM)
         finally:
             put_in_drive(None)
+            if self.undo:
+                self.undo(workshop)
         if self.unattended:
             windows = [w for w in windows if w.back or not w.title.startswith(TITLE + " - ")]
         expect(len(windows) == len(steps), "%d windows, wanted %d: %r" % (len(windows), len(steps), windows))
@@ -603,3 +609,113 @@ def theme_spanned_zip_prompts():
 def theme_spanned_exe_prompts():
     """The same disk prompts for a set of ".EXE" volumes."""
     return disk_prompt_cases("exe")
+
+
+# ---- a set split by Info-ZIP zip -s -------------------------------------------------
+
+SPLIT_SIZE = "64k"  # the smallest split zip -s makes
+
+
+def make_split_tree(root):
+    """Random data across two parts, small files about a part's end, and a
+    compressible pattern."""
+    files = {"a/random.bin": random_bytes(100000, 13)}
+    files.update({"b/f%03d.txt" % n: (b"small %03d\n" % n) * (n % 7 + 1) for n in range(200)})
+    files["c/pattern.bin"] = bytes((i * 31) % 253 for i in range(50000))
+    write_tree(root, files)
+
+
+def zip_split_set(workshop):
+    """The set made from the parts of zip -s: every part, unchanged, is the
+    volume file of its disk."""
+    key = (workshop.folder, "split")
+    if key in _sets:
+        return _sets[key]
+    source = os.path.join(workshop.folder, "split-src")
+    parts = os.path.join(workshop.folder, "split-parts")
+    for folder in (source, parts):
+        shutil.rmtree(folder, ignore_errors=True)
+    make_split_tree(source)
+    os.makedirs(parts)
+    last_part = os.path.join(parts, "set.zip")
+    result = subprocess.run(["zip", "-q", "-r", "-s", SPLIT_SIZE, last_part, "."], cwd=source, capture_output=True,
+                            text=True, env=dict(os.environ, TZ="UTC"))
+    expect(result.returncode == 0, "zip -s: %s" % result.stderr.strip())
+    disk_set = DiskSet(os.path.join(workshop.folder, "split"), source, ["--zip", last_part, "--split-set"], False)
+    disk_set.parts = sorted(os.path.join(parts, name) for name in os.listdir(parts) if name != "set.zip")
+    disk_set.parts.append(last_part)
+    _sets[key] = disk_set
+    return disk_set
+
+
+def parts_unchanged(disk_set):
+    """One disk per part, its volume file the part byte for byte, and entry
+    data that runs from one part on to the next."""
+    expect(disk_set.disks == len(disk_set.parts) >= 3, "%d disks for %d parts" % (disk_set.disks, len(disk_set.parts)))
+    for number, part in enumerate(disk_set.parts, 1):
+        expect(open(part, "rb").read() == open(disk_set.volume_path(number), "rb").read(),
+               "disk %d does not hold %s unchanged" % (number, os.path.basename(part)))
+    layout = walk_set(disk_set.volumes())
+    expect(layout.has("chunk cut by volume end"), "no entry runs on to the next part: %r" % layout.events)
+
+
+def theme_spanned_split_set():
+    """An archive split by Info-ZIP's zip -s, laid out by --split-set as a
+    spanned set, extracted from A: disk by disk."""
+    return [
+        SpannedCase("zip -s parts as disks", zip_split_set, every_disk, EXIT_NORMAL, layout=parts_unchanged,
+                    after=extracted_all),
+    ]
+
+
+# ---- the archiver handed a spanned set -------------------------------------------------
+
+RECORD_COMMAND = os.path.join(os.path.dirname(ROBOT), "record_command.exe")
+RECORDED = RECORD_COMMAND[:-len(".exe")] + ".txt"
+ARCHIVER_KEY = "HKCR\\dravik"
+
+
+def register_record_command(workshop, target):
+    """record_command.exe as the archiver's open command; no line recorded yet."""
+    if os.path.exists(RECORDED):
+        os.remove(RECORDED)
+    wine_run("reg", "add", ARCHIVER_KEY + "\\shell\\open\\command", "/ve", "/t", "REG_SZ", "/d",
+             '%s "%%1"' % windows_path(RECORD_COMMAND), "/f")
+
+
+def unregister_archiver(workshop):
+    wine_run("reg", "delete", ARCHIVER_KEY, "/f")
+
+
+def recorded_line():
+    """The command line record_command was started with. The self-extractor
+    starts it and ends without waiting for it, so its file is waited for."""
+    for _ in range(200):
+        if os.path.exists(RECORDED) and os.path.getsize(RECORDED) > 0:
+            return open(RECORDED, "rb").read().decode("cp1252")
+        time.sleep(0.05)
+    raise Failure("record_command wrote nothing")
+
+
+def handed_over(volume_name):
+    def check(workshop, disk_set, target):
+        wanted = '%s "%s\\%s"' % (windows_path(RECORD_COMMAND), DRIVE, volume_name)
+        line = recorded_line()
+        expect(line == wanted, "the archiver was started with %r, wanted %r" % (line, wanted))
+    return check
+
+
+def run_archiver(disk_set, target):
+    return [Step(MainDialog(), None, button="Run Dravik")]
+
+
+def theme_spanned_run_archiver():
+    """"Run Dravik" for a spanned set: the archiver is handed the ".zip"
+    volume of the set's name when the volumes are ".ZIP" files, and the
+    self-extractor itself when they are ".EXE" files."""
+    return [
+        SpannedCase("%s volumes: the archiver gets %s" % (kind, name), spanned_set("%s-aligned" % kind), run_archiver,
+                    EXIT_NORMAL, prepare=register_record_command, undo=unregister_archiver, after=handed_over(name),
+                    unattended=False)
+        for kind, name in [("zip", "set.zip"), ("exe", "set.exe")]
+    ]
