@@ -317,18 +317,20 @@ class SpannedCase(Case):
     prepare(workshop, target): makes what must exist in the target folder
     first, and undo(workshop) takes back whatever prepare changed outside it
     (run whatever happened); after(workshop, disk_set, target): checks what
-    was extracted.
+    was extracted; while_in_drive(workshop, disk_set, target): a check made
+    as soon as the program has ended, before drive A: is taken away (a
+    program it started runs on there, in the folder A:\\).
     In an unattended run the main dialog shows while the boxes are up, but
     whether the robot sees it before the first box is a matter of timing: it
     is left out of the windows compared, and only the boxes are checked, in
     order."""
 
     def __init__(self, name, disk_set, steps, exit_code, layout=None, prepare=None, after=None, unattended=True,
-                 undo=None):
+                 undo=None, while_in_drive=None):
         Case.__init__(self, name, None, [], exit_code)
         self.disk_set, self.steps, self.layout, self.prepare, self.check_after = (
             disk_set, steps, layout, prepare, after)
-        self.unattended, self.undo = unattended, undo
+        self.unattended, self.undo, self.while_in_drive = unattended, undo, while_in_drive
 
     def run(self, workshop):
         disk_set = self.disk_set(workshop)
@@ -344,6 +346,8 @@ class SpannedCase(Case):
             put_in_drive(disk_set.disk(1))
             args = ["/auto", windows_path(target)] if self.unattended else []
             windows, code = run(disk_set.exe, actions, args, timeout=30, program=SET_PROGRAM)
+            if self.while_in_drive:
+                self.while_in_drive(workshop, disk_set, target)
         finally:
             put_in_drive(None)
             if self.undo:
@@ -734,7 +738,8 @@ def theme_spanned_run_archiver():
     self-extractor itself when they are ".EXE" files."""
     return [
         SpannedCase("%s volumes: the archiver gets %s" % (kind, name), spanned_set("%s-aligned" % kind), run_archiver,
-                    EXIT_NORMAL, prepare=register_record_command, undo=unregister_archiver, after=handed_over(name),
+                    EXIT_NORMAL, prepare=register_record_command, undo=unregister_archiver,
+                    while_in_drive=handed_over(name),
                     unattended=False)
         for kind, name in [("zip", "set.zip"), ("exe", "set.exe")]
     ]
