@@ -12,7 +12,14 @@ disk2/, ...), and each disk folder gets its .windows-label. Before a case
 runs, its layout is worked out from the built volumes by reading them as the
 self-extractor does (walk_set) and the case asserts the layout it is about:
 a record that starts a volume, a chunk that meets a volume's end after some
-bytes or exactly at a chunk boundary, an entry skipped across volumes.
+bytes or exactly at a chunk boundary, an entry skipped across volumes, an
+encryption header split between disks. The same reading tells which disks
+the run asks for: up to the one where the central directory starts.
+
+The themes: both kinds of set (".ZIP" volumes, and ".EXE" volumes with the
+first part inside the self-extractor) in every layout; their disk prompts
+answered every way; an archive split by Info-ZIP's zip -s laid out as a
+set; an encrypted set; and "Run Dravik" for a set.
 """
 import os
 import random
@@ -153,8 +160,10 @@ class Layout:
     change), "chunk cut by volume end" (a chunk read that got some bytes
     before the volume ended), "chunk ends volume" (a volume that ended
     exactly at a chunk boundary: the next read got nothing), "skip runs on"
-    (a skipped entry whose data continues on the next disk); disk is the
-    disk that ended, or for a header the disk it starts."""
+    (a skipped entry whose data continues on the next disk), "encryption
+    header cut by volume end" (an entry's 12-byte encryption header split
+    between two disks); disk is the disk that ended, or for a header the
+    disk it starts."""
 
     def __init__(self):
         self.events = []
@@ -367,13 +376,6 @@ class SpannedCase(Case):
 
 def extracted_all(workshop, disk_set, target):
     compare_trees(disk_set.source, target)
-
-
-def extracted_none_after(name):
-    """Files of the tree from name on (in the archive's order) were not made."""
-    def check(workshop, disk_set, target):
-        expect(not os.path.exists(os.path.join(target, name)), "%s was extracted" % name)
-    return check
 
 
 # ---- the sets ------------------------------------------------------------------------
