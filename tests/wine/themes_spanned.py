@@ -162,7 +162,8 @@ class Layout:
     exactly at a chunk boundary: the next read got nothing), "skip runs on"
     (a skipped entry whose data continues on the next disk), "encryption
     header cut by volume end" (an entry's 12-byte encryption header split
-    between two disks); disk is the disk that ended, or for a header the
+    between two disks), "skip starts at volume end" (a skipped entry whose
+    data all lies on the next disk); disk is the disk that ended, or for a header the
     disk it starts."""
 
     def __init__(self):
@@ -228,6 +229,8 @@ def walk_set(volumes, skipped=()):
             take(ENCRYPTION_HEADER_SIZE - got)
 
     def skip_data(name, remaining):
+        if remaining > 0 and left() == 0:
+            layout.events.append(("skip starts at volume end", at["disk"] + 1, name))
         while remaining > 0:
             step = min(left(), remaining)
             at["pos"] += step
@@ -767,21 +770,26 @@ def local_entries(volume):
     return entries
 
 
-def encrypted_cut_set(workshop):
-    """An encrypted set of ".ZIP" volumes whose disk 1 ends 5 bytes into the
-    encryption header of first.txt. Where entries lie in the archive does
-    not depend on the volume size, so a one-volume probe gives the size."""
-    key = (workshop.folder, "encrypted")
-    if key not in _sets:
-        source = spanned_source(workshop)
-        options = ["--password", PASSWORD, "-C", source, "."]
-        probe = DiskSet(os.path.join(workshop.folder, "encrypted-probe"), source, ["--span", "10000000"] + options,
-                        False, least_disks=1)
-        data_at = {name: at for name, at, _ in local_entries(probe.volume_path(1))}
-        size = data_at["first.txt"] + 5
-        _sets[key] = DiskSet(os.path.join(workshop.folder, "encrypted"), source, ["--span", str(size)] + options,
-                             False)
-    return _sets[key]
+def set_ending_in_data(name, entry, offset, *options):
+    """A set of ".ZIP" volumes (from the spanned tree, with the builder's
+    options) whose disk 1 ends `offset` bytes into the data of `entry`.
+    Where entries lie in the archive does not depend on the volume size, so
+    a one-volume probe gives the size."""
+    def disk_set(workshop):
+        key = (workshop.folder, name)
+        if key not in _sets:
+            source = spanned_source(workshop)
+            tail = list(options) + ["-C", source, "."]
+            probe = DiskSet(os.path.join(workshop.folder, name + "-probe"), source, ["--span", "10000000"] + tail,
+                            False, least_disks=1)
+            data_at = {entry_name: at for entry_name, at, _ in local_entries(probe.volume_path(1))}
+            size = data_at[entry] + offset
+            _sets[key] = DiskSet(os.path.join(workshop.folder, name), source, ["--span", str(size)] + tail, False)
+        return _sets[key]
+    return disk_set
+
+
+encrypted_cut_set = set_ending_in_data("encrypted", "first.txt", 5, "--password", PASSWORD)
 
 
 def password_then_every_disk(disk_set, target):
@@ -797,4 +805,35 @@ def theme_spanned_encrypted():
         SpannedCase("a volume ends inside an encryption header", encrypted_cut_set, password_then_every_disk,
                     EXIT_NORMAL, layout=layout_has("encryption header cut by volume end", "first.txt"),
                     after=extracted_all),
+    ]
+
+
+# ---- an entry's data starting exactly on a new disk ------------------------------------
+
+def old_last_txt(workshop, target):
+    write_tree(target, {"last.txt": OLD_CONTENT})
+
+
+def kept_old_last_txt(workshop, disk_set, target):
+    for name in ("data/empty.dat", "data/pattern.bin", "data/random.bin", "first.txt"):
+        compare_trees_one(disk_set.source, target, name)
+    expect(open(os.path.join(target, "last.txt"), "rb").read() == OLD_CONTENT, "last.txt was overwritten")
+
+
+def skip_last_txt(disk_set, target):
+    return [overwrite_prompt(target, "last.txt", "No")] + every_disk(disk_set)
+
+
+def theme_spanned_data_on_next_disk():
+    """Disk 1 ends right after last.txt's local header: extracted, its first
+    chunk read gets nothing and comes whole from disk 2; skipped, the skip
+    is made on disk 2 by the entry's size, and the central directory after
+    it is still found there."""
+    at_data = set_ending_in_data("data-on-next-disk", "last.txt", 0)
+    return [
+        SpannedCase("last.txt extracted from disk 2", at_data, every_disk, EXIT_NORMAL,
+                    layout=layout_has("chunk ends volume", "last.txt"), after=extracted_all),
+        SpannedCase("last.txt skipped on disk 2", at_data, skip_last_txt, EXIT_NORMAL,
+                    layout=layout_has("skip starts at volume end", "last.txt", {"last.txt"}),
+                    prepare=old_last_txt, after=kept_old_last_txt),
     ]
