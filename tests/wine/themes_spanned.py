@@ -710,7 +710,9 @@ def register_record_command(workshop, target):
 
 
 def unregister_archiver(workshop):
-    wine_run("reg", "delete", ARCHIVER_KEY, "/f")
+    """Also after a failed registration, so a missing key is no failure."""
+    subprocess.run(["wine", "reg", "delete", ARCHIVER_KEY, "/f"], env=wine_env(), stdin=subprocess.DEVNULL,
+                   capture_output=True, timeout=60)
     if os.path.exists(RECORDED):
         os.remove(RECORDED)
 
