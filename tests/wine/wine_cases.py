@@ -371,11 +371,15 @@ def default_actions(windows):
 def compare_trees(source, target):
     for folder, _, files in os.walk(source):
         for name in files:
-            original = os.path.join(folder, name)
-            copy = os.path.join(target, os.path.relpath(original, source))
-            expect(os.path.exists(copy), "%s was not extracted" % copy)
-            expect(open(original, "rb").read() == open(copy, "rb").read(), "%s differs" % copy)
-            expect(abs(os.stat(original).st_mtime - os.stat(copy).st_mtime) <= 2, "%s dated wrongly" % copy)
+            compare_file(source, target, os.path.relpath(os.path.join(folder, name), source))
+
+
+def compare_file(source, target, relative):
+    """The file at `relative` under target equals its source's, by bytes and date."""
+    original, copy = os.path.join(source, relative), os.path.join(target, relative)
+    expect(os.path.exists(copy), "%s was not extracted" % copy)
+    expect(open(original, "rb").read() == open(copy, "rb").read(), "%s differs" % copy)
+    expect(abs(os.stat(original).st_mtime - os.stat(copy).st_mtime) <= 2, "%s dated wrongly" % copy)
 
 
 _wine_env = None
