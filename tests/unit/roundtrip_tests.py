@@ -11,6 +11,7 @@ import io
 import random
 import os
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -198,6 +199,43 @@ def case_spanned():
         expect(status == 0, "extract: %d %s" % (status, err))
         same_tree(out)
     yield "zip -s split set", split_set
+
+    def volume_ends_inside_encryption_header():
+        # Entry data starts with the 12-byte encryption header, and a volume
+        # may end anywhere in entry data: here 5 bytes into one. The stream
+        # positions do not depend on the volume size, so a one-volume probe
+        # gives them.
+        probe = fresh("probe")
+        os.makedirs(probe)
+        options = ["--password", "s3cret", "--level", "0", "-C", SOURCE, "."]
+        expect(tool("build", "-o", os.path.join(probe, "setup.exe"), "--span", "10000000", *options)[0] == 0, "probe")
+        data_starts = [at for at, size in local_entries(os.path.join(probe, "disk1", "setup.ZIP")) if size >= 12]
+        volume_size = next(at for at in data_starts if at >= 200) + 5
+        base = fresh("span-enc")
+        os.makedirs(base)
+        exe = os.path.join(base, "setup.exe")
+        status, err = tool("build", "-o", exe, "--span", str(volume_size), *options)
+        expect(status == 0, "build: %s" % err)
+        expect(os.path.getsize(os.path.join(base, "disk1", "setup.ZIP")) == volume_size, "disk 1 ends elsewhere")
+        out = fresh("out")
+        status, err = tool("extract", exe, "-d", out, "--password", "s3cret")
+        expect(status == 0, "extract: %d %s" % (status, err))
+        same_tree(out)
+    yield "span: a volume ends inside an encryption header", volume_ends_inside_encryption_header
+
+
+def local_entries(path):
+    """(data offset, compressed size) of each local header of a spanned
+    set's first volume, which starts with the spanning signature."""
+    data = open(path, "rb").read()
+    entries, at = [], 4
+    while data[at:at + 4] == b"PK\x03\x04":
+        size, name_length, extra_length = struct.unpack_from("<IHH", data, at + 18)[0], *struct.unpack_from(
+            "<HH", data, at + 26)
+        at += 30 + name_length + extra_length
+        entries.append((at, size))
+        at += size
+    return entries
 
 
 def case_refusals():

@@ -293,12 +293,14 @@ def parse_transcript(out):
     return windows, code
 
 
-def run(exe, actions, args=(), timeout=10, robot_status=0, env=None):
+def run(exe, actions, args=(), timeout=10, robot_status=0, env=None, program=None):
     """Runs exe from its own folder under the robot; (windows, exit code).
     robot_status: the robot's own exit status the caller expects; env: more
-    environment for the Wine processes (such as a locale)."""
+    environment for the Wine processes (such as a locale); program: the
+    Windows path to start it by instead of its name (such as A:\\set.exe on
+    a drive mapped to its folder); the folder stays the current one."""
     folder, name = os.path.split(os.path.abspath(exe))
-    command = ["wine", ROBOT, "--timeout", str(timeout)] + list(actions) + ["--", name] + list(args)
+    command = ["wine", ROBOT, "--timeout", str(timeout)] + list(actions) + ["--", program or name] + list(args)
     # Files, not pipes: the Wine desktop process that a run may start inherits
     # them and lives on for a while, and a pipe would be waited for until then.
     # The robot writes in the program's ANSI code page: bytes that are not
@@ -465,11 +467,15 @@ def windows_path(path):
 def compare_trees(source, target):
     for folder, _, files in os.walk(source):
         for name in files:
-            original = os.path.join(folder, name)
-            copy = os.path.join(target, os.path.relpath(original, source))
-            expect(os.path.exists(copy), "%s was not extracted" % copy)
-            expect(open(original, "rb").read() == open(copy, "rb").read(), "%s differs" % copy)
-            expect(abs(os.stat(original).st_mtime - os.stat(copy).st_mtime) <= 2, "%s dated wrongly" % copy)
+            compare_file(source, target, os.path.relpath(os.path.join(folder, name), source))
+
+
+def compare_file(source, target, relative):
+    """The file at `relative` under target equals its source's, by bytes and date."""
+    original, copy = os.path.join(source, relative), os.path.join(target, relative)
+    expect(os.path.exists(copy), "%s was not extracted" % copy)
+    expect(open(original, "rb").read() == open(copy, "rb").read(), "%s differs" % copy)
+    expect(abs(os.stat(original).st_mtime - os.stat(copy).st_mtime) <= 2, "%s dated wrongly" % copy)
 
 
 _wine_env = None
