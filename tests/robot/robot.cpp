@@ -364,13 +364,6 @@ void WriteDown(HWND window) {
   fflush(stdout);
 }
 
-void WriteDown(HWND window) {
-  HWND owner = GetWindow(window, GW_OWNER);
-  printf("window \"%s\" class=%s icon=%s owner=%s\n", Escaped(TextOf(window)).c_str(), ClassOf(window).c_str(),
-         SettledIconOf(window).c_str(), owner ? "yes" : "none");
-  WriteControls(window);
-}
-
 // ---- acting ---------------------------------------------------------------------
 
 // Writes the screen as a 24-bit BMP file; the fixture turns it into PNG.
