@@ -283,10 +283,6 @@ def with_end_record_at(name, offset):
     return build
 
 
-def random_bytes(size):
-    return bytes((n * 2654435761 >> 13) & 0xFF for n in range(size))
-
-
 def end_record_offset(exe):
     data = open(exe, "rb").read()
     return record_u32(data, RECORD_END_RECORD_OFFSET)

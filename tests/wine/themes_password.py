@@ -18,8 +18,6 @@ ARCHIVER_MISSING = ("The Dravik archiver is not installed on this computer.\n\nD
 HELP_TEXT = ("To unzip all files in %s press the \"Unzip\" button. Files will be unzipped to the folder "
              "specified in the \"Unzip To Folder\" field. This folder will be created if it does not "
              "exist.\n\nYou can also unzip this file with a standard zip utility like Dravik.")
-ARCHIVER_KEY = "HKCR\\dravik"
-ARCHIVER_COMMAND_KEY = ARCHIVER_KEY + "\\shell\\open\\command"
 VK_RETURN, VK_ESCAPE = 0x0D, 0x1B
 
 
@@ -203,46 +201,6 @@ def second_unzip_case(target):
 
 # ---- Help and Run archiver ---------------------------------------------------------------
 
-RECORD_COMMAND = os.path.join(os.path.dirname(ROBOT), "record_command.exe")
-
-
-def reg(*arguments):
-    """wine reg ...; its exit status."""
-    return subprocess.run(["wine", "reg"] + list(arguments), env=wine_env(), capture_output=True).returncode
-
-
-def register_archiver(command):
-    expect(reg("add", ARCHIVER_COMMAND_KEY, "/ve", "/t", "REG_SZ", "/d", command, "/f") == 0,
-           "cannot register the archiver command %r" % command)
-
-
-def unregister_archiver():
-    reg("delete", ARCHIVER_KEY, "/f")  # fails harmlessly when there is none
-
-
-def recorder(w, folder):
-    """record_command.exe copied into the workshop's FOLDER; its Windows path.
-    The record of an earlier case is removed."""
-    target = os.path.join(w.folder, folder)
-    os.makedirs(target, exist_ok=True)
-    shutil.copy(RECORD_COMMAND, target)
-    for stale in ("record_command.txt", "record_command.part"):
-        if os.path.exists(os.path.join(target, stale)):
-            os.remove(os.path.join(target, stale))
-    return windows_path(os.path.join(target, "record_command.exe"))
-
-
-def recorded(w, folder, wait_s=20):
-    """The command line record_command wrote in FOLDER. It was started by
-    the self-extractor, which does not wait for it: wait for its file, which
-    appears whole."""
-    path = os.path.join(w.folder, folder, "record_command.txt")
-    deadline = time.monotonic() + wait_s
-    while not os.path.exists(path):
-        expect(time.monotonic() < deadline, "record_command wrote nothing in %d s" % wait_s)
-        time.sleep(0.1)
-    with open(path, "rb") as f:
-        return f.read().decode("latin-1")
 
 
 def theme_launching():

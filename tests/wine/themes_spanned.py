@@ -48,27 +48,12 @@ DESCRIPTOR_SIZE = 16
 ENCRYPTION_HEADER_SIZE = 12
 
 
-def windows_path(unix_path):
-    return "Z:" + unix_path.replace("/", "\\")
-
-
-def wine_run(*command):
-    result = subprocess.run(["wine"] + list(command), env=wine_env(), stdin=subprocess.DEVNULL,
-                            capture_output=True, text=True, timeout=60)
-    expect(result.returncode == 0, "wine %s: status %d %s" % (" ".join(command), result.returncode, result.stderr))
-
-
 def put_in_drive(folder):
     """Drive A: shows folder as a removable disk (None: takes drive A: away)."""
     wine_run(INSERT_DISK, DRIVE, *([folder] if folder else []))
 
 
 # ---- source trees -----------------------------------------------------------------
-
-def random_bytes(count, seed):
-    generator = random.Random(seed)
-    return bytes(generator.getrandbits(8) for _ in range(count))
-
 
 def make_spanned_tree(root):
     """Files whose data runs across several volumes: incompressible random
@@ -691,41 +676,19 @@ def theme_spanned_split_set():
 
 # ---- the archiver handed a spanned set -------------------------------------------------
 
-RECORD_COMMAND = os.path.join(os.path.dirname(ROBOT), "record_command.exe")
-RECORDED = RECORD_COMMAND[:-len(".exe")] + ".txt"
-ARCHIVER_KEY = "HKCR\\dravik"
-
-
 def register_record_command(workshop, target):
     """record_command.exe as the archiver's open command; no line recorded yet."""
-    if os.path.exists(RECORDED):
-        os.remove(RECORDED)
-    wine_run("reg", "add", ARCHIVER_KEY + "\\shell\\open\\command", "/ve", "/t", "REG_SZ", "/d",
-             '%s "%%1"' % windows_path(RECORD_COMMAND), "/f")
+    register_archiver('%s "%%1"' % recorder(workshop, "archiver"))
 
 
-def unregister_archiver(workshop):
-    """Also after a failed registration, so a missing key is no failure."""
-    subprocess.run(["wine", "reg", "delete", ARCHIVER_KEY, "/f"], env=wine_env(), stdin=subprocess.DEVNULL,
-                   capture_output=True, timeout=60)
-    if os.path.exists(RECORDED):
-        os.remove(RECORDED)
-
-
-def recorded_line():
-    """The command line record_command was started with. The self-extractor
-    starts it and ends without waiting for it, so its file is waited for."""
-    for _ in range(200):
-        if os.path.exists(RECORDED) and os.path.getsize(RECORDED) > 0:
-            return open(RECORDED, "rb").read().decode("cp1252")
-        time.sleep(0.05)
-    raise Failure("record_command wrote nothing")
+def unregister_archiver_after(workshop):
+    unregister_archiver()
 
 
 def handed_over(volume_name):
     def check(workshop, disk_set, target):
-        wanted = '%s "%s\\%s"' % (windows_path(RECORD_COMMAND), DRIVE, volume_name)
-        line = recorded_line()
+        wanted = '%s "%s\\%s"' % (windows_path(os.path.join(workshop.folder, "archiver", "record_command.exe")), DRIVE, volume_name)
+        line = recorded(workshop, "archiver")
         expect(line == wanted, "the archiver was started with %r, wanted %r" % (line, wanted))
     return check
 
@@ -740,7 +703,7 @@ def theme_spanned_run_archiver():
     self-extractor itself when they are ".EXE" files."""
     return [
         SpannedCase("%s volumes: the archiver gets %s" % (kind, name), spanned_set("%s-aligned" % kind), run_archiver,
-                    EXIT_NORMAL, prepare=register_record_command, undo=unregister_archiver,
+                    EXIT_NORMAL, prepare=register_record_command, undo=unregister_archiver_after,
                     while_in_drive=handed_over(name),
                     unattended=False)
         for kind, name in [("zip", "set.zip"), ("exe", "set.exe")]

@@ -173,9 +173,8 @@ def theme_old_windows():
     def with_version(name, version, *options):
         def make(w):
             exe = w.build(name, *options)
-            subprocess.run(["wine", "reg", "add", "HKCU\\Software\\Wine\\AppDefaults\\%s.exe" % name, "/v",
-                            "Version", "/t", "REG_SZ", "/d", version, "/f"], env=wine_env(), check=True,
-                           capture_output=True)
+            wine_run("reg", "add", "HKCU\\Software\\Wine\\AppDefaults\\%s.exe" % name, "/v", "Version", "/t",
+                     "REG_SZ", "/d", version, "/f")
             return exe
         return make
     return [

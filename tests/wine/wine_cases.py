@@ -16,6 +16,7 @@ The Wine environment (prefix, display, server) comes from wine_env.sh, the
 ctest fixture around these tests, through BUILD_DIR/wine/env.
 """
 import os
+import random
 import re
 import shutil
 import struct
@@ -457,6 +458,62 @@ def default_actions(windows):
     for window in windows:
         actions += ["--click", "Close" if isinstance(window, MainDialog) else "OK"]
     return actions
+
+
+def wine_run(*command, check=True):
+    """Runs a Wine command (such as reg add ...) to its end; its exit status.
+    With check, a failure fails the case."""
+    result = subprocess.run(["wine"] + list(command), env=wine_env(), stdin=subprocess.DEVNULL, capture_output=True,
+                            text=True, errors="replace", timeout=60)
+    expect(not check or result.returncode == 0, "wine %s: status %d %s" % (
+        " ".join(command), result.returncode, result.stderr.strip()))
+    return result.returncode
+
+
+def random_bytes(count, seed=0):
+    """Bytes that do not compress, the same for the same seed."""
+    generator = random.Random(seed)
+    return bytes(generator.getrandbits(8) for _ in range(count))
+
+
+# ---- the archiver that the dialog's Run button launches ----------------------------------
+
+ARCHIVER_KEY = "HKCR\\dravik"
+RECORD_COMMAND = os.path.join(os.path.dirname(ROBOT), "record_command.exe")
+
+
+def register_archiver(command):
+    """command as the open command of the archiver's registered file type."""
+    wine_run("reg", "add", ARCHIVER_KEY + "\\shell\\open\\command", "/ve", "/t", "REG_SZ", "/d", command, "/f")
+
+
+def unregister_archiver():
+    wine_run("reg", "delete", ARCHIVER_KEY, "/f", check=False)  # there may be none
+
+
+def recorder(w, folder):
+    """record_command.exe copied into the workshop's FOLDER; its Windows path.
+    The record of an earlier case is removed."""
+    target = os.path.join(w.folder, folder)
+    os.makedirs(target, exist_ok=True)
+    shutil.copy(RECORD_COMMAND, target)
+    for stale in ("record_command.txt", "record_command.part"):
+        if os.path.exists(os.path.join(target, stale)):
+            os.remove(os.path.join(target, stale))
+    return windows_path(os.path.join(target, "record_command.exe"))
+
+
+def recorded(w, folder, wait_s=20):
+    """The command line record_command wrote in FOLDER. It was started by
+    the self-extractor, which does not wait for it: wait for its file, which
+    appears whole."""
+    path = os.path.join(w.folder, folder, "record_command.txt")
+    deadline = time.monotonic() + wait_s
+    while not os.path.exists(path):
+        expect(time.monotonic() < deadline, "record_command wrote nothing in %d s" % wait_s)
+        time.sleep(0.1)
+    with open(path, "rb") as f:
+        return f.read().decode("latin-1")
 
 
 def windows_path(path):
