@@ -84,6 +84,8 @@ void RequestDisk(WORD wanted, bool exeVolumes) {
   if (Sfx.ArchiveFile == HFILE_ERROR) HeaderCorrupt();  // the disk holds no volume file
 }
 
+void RequestNextDisk() { RequestDisk(static_cast<WORD>(Sfx.CurrentDisk + 1), Sfx.ExeOnFirstDisk != 0); }
+
 // Reads up to `count` bytes of the current volume; the platform's count, or
 // -1 when the read failed outright.
 static LONG ReadVolume(void* buffer, UINT count) {
@@ -105,7 +107,7 @@ UINT RefillInput() {
   if (!Sfx.SpannedSet || got < 0) {
     if (got != static_cast<LONG>(wanted)) ReadError(2);  // the entry's data is cut short
   } else if (got < static_cast<LONG>(wanted)) {
-    RequestDisk(static_cast<WORD>(Sfx.CurrentDisk + 1), Sfx.ExeOnFirstDisk != 0);
+    RequestNextDisk();
     if (got == 0) {
       got = ReadVolume(Sfx.InputBuffer, wanted);
       if (got < 0) ReadError(2);  // the next volume cannot be read
@@ -154,7 +156,7 @@ UINT SkipEntryData() {
   if (remaining <= 0) return 0;
   LONG skipped = SkipOnVolume(remaining);
   if (Sfx.SpannedSet && skipped >= 0 && skipped != remaining) {
-    RequestDisk(static_cast<WORD>(Sfx.CurrentDisk + 1), Sfx.ExeOnFirstDisk != 0);
+    RequestNextDisk();
     if (skipped == 0) {  // nothing of the entry was left on the finished volume
       skipped = SkipOnVolume(remaining);
       if (skipped < 0) ReadError(2);  // the new volume's end cannot be found

@@ -18,6 +18,10 @@ void OpenArchive();
 // through SilentAbort (the user gave up) or HeaderCorrupt (no volume file).
 void RequestDisk(WORD wanted, bool exeVolumes);
 
+// The disk after the current one, when a volume ends inside a record or
+// an entry's data.
+void RequestNextDisk();
+
 // Disk number in the volume label of `drive` ("A:"), or kNoVolumeNumber.
 WORD ReadVolumeNumber(LPCSTR drive);
 

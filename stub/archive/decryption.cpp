@@ -60,7 +60,7 @@ static void ReadEncryptionHeader(BYTE* header) {
   UINT got = _lread(Sfx.ArchiveFile, header, kEncryptionHeaderSize);
   if (got == kEncryptionHeaderSize) return;
   if (!Sfx.SpannedSet || got == static_cast<UINT>(HFILE_ERROR)) ReadError(14);  // the encryption header is cut short
-  RequestDisk(static_cast<WORD>(Sfx.CurrentDisk + 1), Sfx.ExeOnFirstDisk != 0);
+  RequestNextDisk();
   UINT rest = kEncryptionHeaderSize - got;
   if (_lread(Sfx.ArchiveFile, header + got, rest) != rest) ReadError(14);  // the next volume is short too
 }

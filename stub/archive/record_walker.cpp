@@ -24,14 +24,12 @@
 #include "startup/sfx_state.h"
 #include "util/path_text.h"
 
-static void NextDisk() { RequestDisk(static_cast<WORD>(Sfx.CurrentDisk + 1), Sfx.ExeOnFirstDisk != 0); }
-
 // Reads a fixed-size record part; in a spanned set a short read asks for
 // the next disk and reads it all again there.
 static void ReadRecordPart(void* buffer, UINT size, int errorUnspanned, int errorSpanned) {
   if (_lread(Sfx.ArchiveFile, buffer, size) == size) return;
   if (!Sfx.SpannedSet) ReadError(errorUnspanned);  // the archive ends inside a record
-  NextDisk();
+  RequestNextDisk();
   if (_lread(Sfx.ArchiveFile, buffer, size) != size) ReadError(errorSpanned);
 }
 
