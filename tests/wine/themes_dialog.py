@@ -23,17 +23,9 @@ KEY_ENTER = "0x0D"
 SOURCE_FILES = 3  # files in the workshop's source tree
 
 
-def unzipped(count):
-    return "%d file(s) unzipped successfully" % count
-
-
 def overwrite_question(path):
     return Box("File %s already exists.  Overwrite file?" % windows_path(path), buttons=["Yes", "No", "Cancel"],
                owner="yes")
-
-
-def counted(count, behind=None):
-    return Box(unzipped(count), owner="yes", behind=behind)
 
 
 # ---- archives written by other tools ---------------------------------------------------

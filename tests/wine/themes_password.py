@@ -35,10 +35,6 @@ class PasswordDialog:
         expect_centred(window)
 
 
-def counted(n):
-    return Box("%d file(s) unzipped successfully" % n, owner="yes")
-
-
 def main_back(name):
     return Back("%s - %s.exe" % (TITLE, name))
 

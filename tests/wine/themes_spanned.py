@@ -582,7 +582,7 @@ def interactive_unzip(disk_set, target):
     files = sum(len(names) for _, _, names in os.walk(disk_set.source))
     return ([Step(MainDialog(), None, button="Unzip", preparations=["--type", "106", windows_path(target)])] +
             every_disk(disk_set) +
-            [Step(Box("%d file(s) unzipped successfully" % files, owner="yes"), "unzipped successfully"),
+            [Step(counted(files), "unzipped successfully"),
              Step(spanned_meter_hidden_after_run(disk_set), None, button="Close",
                   back=True)])
 

@@ -351,6 +351,15 @@ MAIN_BUTTONS = ["Browse...", "Overwrite files without prompting", "Unzip", "Run 
 HIDDEN = "(hidden)"  # a control that is not visible
 
 
+def unzipped(count):
+    return "%d file(s) unzipped successfully" % count
+
+
+def counted(count, behind=None):
+    """The box that ends a successful interactive run, owned by the dialog."""
+    return Box(unzipped(count), owner="yes", behind=behind)
+
+
 def unzip_prompt(name):
     return "To unzip all files in %s to the specified folder press the Unzip button." % name
 
