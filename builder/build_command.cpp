@@ -3,6 +3,7 @@
 #include "builder/build_command.h"
 
 #include "builder/file_io.h"
+#include "builder/pe_image.h"
 #include "builder/span_writer.h"
 #include "builder/sfx_writer.h"
 #include "builder/text_codec.h"
@@ -16,8 +17,11 @@
 #include <string>
 #include <vector>
 
-extern const unsigned char EmbeddedStub[];
-extern const unsigned EmbeddedStub_size;
+// The stubs built with this program, one per architecture.
+extern const unsigned char EmbeddedStubX86[];
+extern const unsigned EmbeddedStubX86_size;
+extern const unsigned char EmbeddedStubX64[];
+extern const unsigned EmbeddedStubX64_size;
 
 namespace {
 
@@ -44,7 +48,8 @@ const char kBuildUsage[] =
     "  --exe-volumes          spanned volumes carry \".EXE\", the first inside the self-extractor\n"
     "  --split-set            with --zip naming the last part of a split archive (SET.zip beside\n"
     "                         SET.z01, ...): its parts become the disks of a spanned set\n"
-    "  --stub FILE            use this stub instead of the built-in one\n";
+    "  --arch x86|x64         the stub's architecture (default x86; x64 runs where 32-bit programs cannot)\n"
+    "  --stub FILE            use this stub (x86 or x64) instead of the built-in one\n";
 
 struct BuildOptions {
   std::string output, zip, stub, baseFolder;
@@ -57,6 +62,8 @@ struct BuildOptions {
   int level = 9;
   unsigned codePage = 1252;
   uint32_t span = 0;
+  StubArch arch = StubArch::X86;
+  bool haveArch = false;
   std::string given;  // the options as given, for the default information text
 };
 
@@ -114,6 +121,10 @@ int ParseBuildOptions(int argc, char** argv, BuildOptions* o) {
     else if (arg == "-C") { if (!next(&o->baseFolder)) return Usage("-C needs a folder"); }
     else if (arg == "--zip") { if (!next(&o->zip)) return Usage("--zip needs a file"); }
     else if (arg == "--stub") { if (!next(&o->stub)) return Usage("--stub needs a file"); }
+    else if (arg == "--arch") {
+      if (!next(&value) || !ParseStubArch(value, &o->arch)) return Usage("--arch must be x86 or x64");
+      o->haveArch = true;
+    }
     else if (arg == "--folder") { if (!next(&o->folder)) return Usage("--folder needs a text"); }
     else if (arg == "--prompt") { if (!next(&o->prompt)) return Usage("--prompt needs a text"); }
     else if (arg == "--caption") { if (!next(&o->caption)) return Usage("--caption needs a text"); }
@@ -195,13 +206,25 @@ uint32_t FlagsOf(const BuildOptions& o, const ZipArchive& archive) {
   return flags;
 }
 
+// The built-in stub of the chosen architecture, or the --stub file, which
+// must be a Windows image of either architecture (and of --arch's, if given).
 bool LoadStub(const BuildOptions& o, std::vector<uint8_t>* stub, std::string* error) {
   if (o.stub.empty()) {
-    stub->assign(EmbeddedStub, EmbeddedStub + EmbeddedStub_size);
+    if (o.arch == StubArch::X64) stub->assign(EmbeddedStubX64, EmbeddedStubX64 + EmbeddedStubX64_size);
+    else stub->assign(EmbeddedStubX86, EmbeddedStubX86 + EmbeddedStubX86_size);
     return true;
   }
   if (!ReadWholeFile(o.stub, stub)) {
     *error = "cannot read the stub " + o.stub;
+    return false;
+  }
+  StubArch arch;
+  if (!ReadImageArch(*stub, &arch)) {
+    *error = "unusable stub " + o.stub + ": not an x86 (PE32) or x64 (PE32+) Windows program";
+    return false;
+  }
+  if (o.haveArch && arch != o.arch) {
+    *error = "the stub " + o.stub + " is an " + StubArchName(arch) + " program, not " + StubArchName(o.arch);
     return false;
   }
   return true;

@@ -4,6 +4,7 @@
 #include "builder/info_command.h"
 
 #include "builder/file_io.h"
+#include "builder/pe_image.h"
 #include "builder/zip_reader.h"
 #include "container/integrity.h"
 #include "container/sfx_config.h"
@@ -109,6 +110,10 @@ int InfoCommand(int argc, char** argv) {
   uint32_t configAt = Le32(b, r + SfxConfigOffset::ConfigBlockOffset);
   uint32_t flags = Le32(b, r + SfxConfigOffset::SfxFlags);
   printf("File                %s (%zu bytes)\n", argv[0], b.size());
+  StubArch arch;
+  printf("Stub                %s\n", !ReadImageArch(b, &arch)    ? "not a Windows image we know"
+                                     : arch == StubArch::X64 ? "x64 (PE32+, x86-64)"
+                                                              : "x86 (PE32, i386)");
   printf("SfxMarker           at offset %zu\n", r);
   printf("StubCrc             0x%08X%s\n", Le32(b, r + SfxConfigOffset::StubCrc),
          Le32(b, r + SfxConfigOffset::StubCrc) ? "" : " (check off)");

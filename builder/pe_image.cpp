@@ -1,12 +1,14 @@
-// The stub's PE32 image (see pe_image.h).
+// The stub's image (see pe_image.h).
 //
 // PE format notes: the DOS header gives at offset 60 the offset of the
-// "PE\0\0" signature; the 20-byte file header follows (machine 0x14C for
-// i386, the section count, the optional header's size), then the optional
-// header (224 bytes in PE32 with 16 data directories), then the section
-// table, 40 bytes per section. A new section needs 40 free bytes after the
-// table within SizeOfHeaders. Raw data sits on FileAlignment boundaries,
-// virtual addresses on SectionAlignment ones.
+// "PE\0\0" signature; the 20-byte file header follows (the machine, 0x14C for
+// i386 and 0x8664 for x86-64, the section count, the optional header's size),
+// then the optional header (224 bytes in PE32 and 240 in PE32+ with 16 data
+// directories; the two differ only in the width of the image base and the
+// stack and heap sizes, which moves the data directories from 96 to 112),
+// then the section table, 40 bytes per section. A new section needs 40 free
+// bytes after the table within SizeOfHeaders. Raw data sits on FileAlignment
+// boundaries, virtual addresses on SectionAlignment ones.
 #include "builder/pe_image.h"
 
 #include "builder/zip_model.h"
@@ -16,9 +18,22 @@
 
 namespace {
 
-constexpr uint16_t kMachineI386 = 0x14C;
-constexpr uint16_t kPe32Magic = 0x10B;
-constexpr uint16_t kOptionalHeaderSize = 224;
+// What the file header and the optional header say for each architecture.
+struct ArchFacts {
+  StubArch arch;
+  const char* name;
+  uint16_t machine;
+  uint16_t magic;
+  uint16_t optionalHeaderSize;
+  unsigned dataDirectoriesAt;  // inside the optional header
+};
+constexpr ArchFacts kArchFacts[] = {
+    {StubArch::X86, "x86", 0x14C, 0x10B, 224, 96},
+    {StubArch::X64, "x64", 0x8664, 0x20B, 240, 112},
+};
+
+const ArchFacts& FactsOf(StubArch arch) { return kArchFacts[arch == StubArch::X64 ? 1 : 0]; }
+
 constexpr uint16_t kSubsystemGui = 2;
 constexpr unsigned kSectionHeaderSize = 40;
 constexpr unsigned kFileHeaderSize = 20;
@@ -31,7 +46,7 @@ constexpr unsigned kSizeOfImageAt = 56;
 constexpr unsigned kSizeOfHeadersAt = 60;
 constexpr unsigned kCheckSumAt = 64;
 constexpr unsigned kSubsystemAt = 68;
-constexpr unsigned kCertificateDirectoryAt = 96 + 4 * 8;  // data directory 4: the code signature
+constexpr unsigned kCertificateDirectory = 4;  // the data directory of the code signature
 
 // Alignments are powers of two; the file alignment is at most 64 KiB, so
 // the zero padding at the end of the payload always fits in an archive
@@ -45,28 +60,59 @@ void SetLe32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
   for (int i = 0; i < 4; i++) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
+// The image header's facts when `b` holds a complete one of an architecture
+// we know; null otherwise.
+const ArchFacts* KnownArch(const std::vector<uint8_t>& b) {
+  if (b.size() < 64 || b[0] != 'M' || b[1] != 'Z') return nullptr;
+  uint64_t headerAt = GetLe32(&b[60]);
+  if (headerAt + 4 + kFileHeaderSize + 2 > b.size() || memcmp(&b[headerAt], "PE\0\0", 4) != 0) return nullptr;
+  const uint8_t* fileHeader = &b[headerAt + 4];
+  for (const ArchFacts& facts : kArchFacts) {
+    if (GetLe16(fileHeader) != facts.machine || GetLe16(fileHeader + 16) != facts.optionalHeaderSize) continue;
+    uint64_t optionalAt = headerAt + 4 + kFileHeaderSize;
+    if (optionalAt + facts.optionalHeaderSize > b.size()) return nullptr;
+    return GetLe16(&b[optionalAt]) == facts.magic ? &facts : nullptr;
+  }
+  return nullptr;
+}
+
 }  // namespace
+
+const char* StubArchName(StubArch arch) { return FactsOf(arch).name; }
+
+bool ParseStubArch(const std::string& name, StubArch* arch_ret) {
+  for (const ArchFacts& facts : kArchFacts)
+    if (name == facts.name) {
+      *arch_ret = facts.arch;
+      return true;
+    }
+  return false;
+}
+
+bool ReadImageArch(const std::vector<uint8_t>& image, StubArch* arch_ret) {
+  const ArchFacts* facts = KnownArch(image);
+  if (facts) *arch_ret = facts->arch;
+  return facts != nullptr;
+}
 
 bool ReadPeLayout(const std::vector<uint8_t>& b, PeLayout* l, std::string* error) {
   auto fail = [&](const std::string& why) {
     *error = "unusable stub: " + why;
     return false;
   };
-  if (b.size() < 64 || b[0] != 'M' || b[1] != 'Z') return fail("not an executable (no MZ header)");
+  if (b.size() < 64 || b[0] != 'M' || b[1] != 'Z') return fail("not a Windows program (no MZ header)");
+  const ArchFacts* facts = KnownArch(b);
+  if (!facts) return fail("not an x86 (PE32) or x64 (PE32+) Windows image");
+  l->arch = facts->arch;
   l->headerAt = GetLe32(&b[60]);
-  uint64_t imageHeaderEnd = uint64_t{l->headerAt} + 4 + kFileHeaderSize + kOptionalHeaderSize;
-  if (imageHeaderEnd > b.size() || memcmp(&b[l->headerAt], "PE\0\0", 4) != 0)
-    return fail("not a PE image");
   const uint8_t* fileHeader = &b[l->headerAt + 4];
-  if (GetLe16(fileHeader) != kMachineI386) return fail("not an i386 image");
-  if (GetLe16(fileHeader + 16) != kOptionalHeaderSize) return fail("not a PE32 image with 16 data directories");
   l->optionalAt = l->headerAt + 4 + kFileHeaderSize;
   const uint8_t* optional = &b[l->optionalAt];
-  if (GetLe16(optional) != kPe32Magic) return fail("not a PE32 image");
   if (GetLe16(optional + kSubsystemAt) != kSubsystemGui) return fail("not a GUI program");
-  if (GetLe32(optional + kCertificateDirectoryAt) != 0) return fail("the stub is signed; sign the self-extractor instead");
+  if (GetLe32(optional + facts->dataDirectoriesAt + kCertificateDirectory * 8) != 0)
+    return fail("the stub is signed; sign the self-extractor instead");
   l->sectionCount = GetLe16(fileHeader + 2);
-  l->sectionTableAt = l->optionalAt + kOptionalHeaderSize;
+  l->sectionTableAt = l->optionalAt + facts->optionalHeaderSize;
   l->fileAlignment = GetLe32(optional + kFileAlignmentAt);
   l->sectionAlignment = GetLe32(optional + kSectionAlignmentAt);
   l->sizeOfHeaders = GetLe32(optional + kSizeOfHeadersAt);

@@ -1,12 +1,22 @@
-// The stub's PE32 image: checked, and given one more section at its end
-// for the payload.
+// The stub's image, PE32 (x86) or PE32+ (x64): checked, and given one more
+// section at its end for the payload.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+// The architectures a stub is built for.
+enum class StubArch { X86, X64 };
+
+// "x86" or "x64".
+const char* StubArchName(StubArch arch);
+
+// The architecture named by `name` ("x86", "x64"); false for any other name.
+bool ParseStubArch(const std::string& name, StubArch* arch_ret);
+
 struct PeLayout {
+  StubArch arch;
   uint32_t headerAt;        // e_lfanew: the "PE\0\0" signature
   uint32_t optionalAt;      // the optional header
   uint32_t sectionTableAt;
@@ -19,8 +29,12 @@ struct PeLayout {
   uint32_t virtualEnd;      // end of the last section's virtual range
 };
 
-// Checks that `image` is a PE32 i386 GUI program the payload section can be
-// added to; false with *error_ret set otherwise.
+// The architecture of the Windows image `image` (an i386 PE32 or x86-64
+// PE32+ image); false when it is neither.
+bool ReadImageArch(const std::vector<uint8_t>& image, StubArch* arch_ret);
+
+// Checks that `image` is a PE32 i386 or PE32+ x86-64 GUI program the payload
+// section can be added to; false with *error_ret set otherwise.
 bool ReadPeLayout(const std::vector<uint8_t>& image, PeLayout* layout_ret, std::string* error_ret);
 
 // The file offset where the payload section's raw data will start.

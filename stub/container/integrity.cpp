@@ -2,10 +2,11 @@
 //
 // PE format notes: the DOS header holds at offset 60 (e_lfanew) the file
 // offset of the image header: the "PE\0\0" signature, the 20-byte file header
-// and the 224-byte optional header of a PE32 image with its 16 data
-// directories, 248 bytes in all; AddressOfEntryPoint lies 40 bytes into them.
-// The section table follows, and the builder adds the payload section to it,
-// which is why the CRC range that skips the headers still covers the table.
+// and the optional header with its 16 data directories (224 bytes in PE32,
+// 240 in PE32+), 248 or 264 bytes in all; AddressOfEntryPoint lies 40 bytes
+// into them in both. The section table follows, and the builder adds the
+// payload section to it, which is why the CRC range that skips the headers
+// still covers the table.
 #include "container/integrity.h"
 
 #include "container/message_table.h"
@@ -17,6 +18,11 @@
 
 static DWORD ReadU32(const BYTE* p) {
   return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<DWORD>(p[3]) << 24);
+}
+
+DWORD ImageHeaderSize(const BYTE* header) {
+  WORD magic = header[kOptionalMagicOffsetInHeader] | (header[kOptionalMagicOffsetInHeader + 1] << 8);
+  return magic == kPe32PlusMagic ? kPe32PlusImageHeaderSize : kPe32ImageHeaderSize;
 }
 
 LONG FindSfxMarker(const BYTE* image, DWORD size, const BYTE* marker) {
@@ -36,8 +42,10 @@ bool ComputeStubCrc(BYTE* imageCopy, DWORD archiveOffset, bool afterHeaders,
   DWORD start = 0;
   if (afterHeaders) {
     if (archiveOffset < kDosHeaderSize) return false;
-    start = ReadU32(imageCopy + kLfanewOffset) + kPeImageHeaderSize;
+    DWORD header = ReadU32(imageCopy + kLfanewOffset);
     // A header that would start the range beyond its end cannot be checked.
+    if (header > archiveOffset - kEntryPointOffsetInHeader) return false;
+    start = header + ImageHeaderSize(imageCopy + header);
     if (start > archiveOffset) return false;
   }
   Sfx.RunningCrc = kCrcPreset;
@@ -75,7 +83,7 @@ void VerifyEndRecord() {
 }
 
 bool VerifyEntryPoint() {
-  HGLOBAL handle = GlobalAlloc(GHND, kPeImageHeaderSize);
+  HGLOBAL handle = GlobalAlloc(GHND, kDosHeaderSize);
   BYTE* header = handle ? static_cast<BYTE*>(GlobalLock(handle)) : nullptr;
   if (!header) return false;
   HFILE file = _lopen(Sfx.ModulePath, OF_READ | OF_SHARE_DENY_NONE);
@@ -84,7 +92,7 @@ bool VerifyEntryPoint() {
   if (_lread(file, header, kDosHeaderSize) == kDosHeaderSize) {
     LONG lfanew = static_cast<LONG>(ReadU32(header + kLfanewOffset));
     matches = _llseek(file, lfanew, FILE_BEGIN) == lfanew &&
-              _lread(file, header, kPeImageHeaderSize) == kPeImageHeaderSize &&
+              _lread(file, header, kEntryPointOffsetInHeader + 4) == kEntryPointOffsetInHeader + 4 &&
               ReadU32(header + kEntryPointOffsetInHeader) == Sfx.Config->EntryPointRva;
   }
   _lclose(file);

@@ -85,11 +85,18 @@ constexpr unsigned kPromptTextLimit = 513;
 constexpr unsigned kCaptionTextLimit = 64;
 constexpr unsigned kInfoTextLimit = 511;
 
-// PE32 facts the integrity checks and the builder share.
+// PE facts the integrity checks and the builder share. The image header is
+// the "PE\0\0" signature, the 20-byte file header and the optional header:
+// 224 bytes in a PE32 image (the x86 stub), 240 in PE32+ (the x64 stub),
+// told apart by the optional header's magic. The fields the checks read lie
+// at the same offsets in both.
 constexpr unsigned kDosHeaderSize = 64;
-constexpr unsigned kLfanewOffset = 60;           // e_lfanew inside the DOS header
-constexpr unsigned kPeImageHeaderSize = 248;     // signature + file header + optional header
-constexpr unsigned kEntryPointOffsetInHeader = 40;  // AddressOfEntryPoint inside those 248 bytes
+constexpr unsigned kLfanewOffset = 60;               // e_lfanew inside the DOS header
+constexpr unsigned kPe32ImageHeaderSize = 248;       // signature + file header + PE32 optional header
+constexpr unsigned kPe32PlusImageHeaderSize = 264;   // the same with the PE32+ optional header
+constexpr unsigned kOptionalMagicOffsetInHeader = 24;  // the optional header's first field
+constexpr unsigned kPe32PlusMagic = 0x20B;
+constexpr unsigned kEntryPointOffsetInHeader = 40;   // AddressOfEntryPoint, from the signature
 
 // Name of the payload section: exactly eight characters, no terminator.
 constexpr char kPayloadSectionName[8] = {'_', 'd', 'r', 'a', 'v', 'i', 'k', '_'};

@@ -19,6 +19,17 @@
 
 #include <setjmp.h>
 
+// setjmp for the stub's recovery points, whose longjmp must only restore the
+// registers: it skips the user32 frames of a modal loop, and the stub has no
+// unwind tables. On x86-64, msvcrt's longjmp unwinds every frame in between
+// when setjmp recorded a frame address (mingw's setjmp does); recording none
+// makes it restore the registers only, as it always does on i386.
+#ifdef _WIN64
+#define PlatformSetjmp(buffer) _setjmp((buffer), nullptr)
+#else
+#define PlatformSetjmp(buffer) setjmp(buffer)
+#endif
+
 struct SfxConfigRecord;
 
 // The configuration record inside the running stub's image. On Windows it is

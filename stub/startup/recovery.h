@@ -15,7 +15,7 @@
 
 // Installs a recovery point. Expands to the setjmp result: 0 on the first
 // return, the resume code (kResumeCancelled or kResumeAbandoned) when resumed.
-#define RecoveryPoint(buffer) (Sfx.ActiveRecovery = &(buffer), setjmp(buffer))
+#define RecoveryPoint(buffer) (Sfx.ActiveRecovery = &(buffer), PlatformSetjmp(buffer))
 
 // Error box owned by MainWindow, error icon; then resume with code 2.
 [[noreturn]] void FatalError(LPCSTR text);

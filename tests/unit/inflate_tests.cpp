@@ -747,7 +747,7 @@ TEST(BuildHuffmanTable, SpareOneBitPatternIsInvalid) {
 // ---- long streams and the output path ------------------------------------------
 
 // A zlib-style test stream: 1,234,567 zero bytes.
-const char kPuffZeros[] = "/work/shared/testdata/external/puff_zeros.raw";
+const std::string kPuffZeros = std::string(DRAVIK_TESTDATA_DIR) + "/external/puff_zeros.raw";
 constexpr size_t kPuffZerosSize = 1234567;
 
 TEST_F(InflateTest, PuffZerosInMemory) {

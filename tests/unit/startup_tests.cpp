@@ -78,6 +78,7 @@ struct AlterationCase {
   uint32_t flags;
   size_t offset;
   const char* expectedText;  // null: the program runs
+  bool pe32Plus = false;
 };
 
 TEST_F(Startup, StubCrcCoversWhatItShould) {
@@ -91,12 +92,19 @@ TEST_F(Startup, StubCrcCoversWhatItShould) {
       {"DOS header byte, CRC from start", 0, 10, kHeaderCorrupt},
       {"image header byte, CRC from start", 0, kSyntheticLfanew + 8, kHeaderCorrupt},
       {"archive byte (not covered)", 0, plain.archiveOffset + 10, nullptr},
+      // The image header is 248 bytes in PE32 and 264 in PE32+.
+      {"first byte after a PE32 header", SfxFlag::CrcAfterHeaders, kSyntheticLfanew + 248, kHeaderCorrupt},
+      {"the same byte inside a PE32+ header", SfxFlag::CrcAfterHeaders, kSyntheticLfanew + 248, nullptr, true},
+      {"last byte of a PE32+ header", SfxFlag::CrcAfterHeaders, kSyntheticLfanew + 263, nullptr, true},
+      {"first byte after a PE32+ header", SfxFlag::CrcAfterHeaders, kSyntheticLfanew + 264, kHeaderCorrupt, true},
+      {"PE32+ image header byte, CRC from start", 0, kSyntheticLfanew + 250, kHeaderCorrupt, true},
   };
   for (const AlterationCase& c : cases) {
     SCOPED_TRACE(c.what);
     ResetStubAndHost();
     SyntheticSfx options;
     options.flags = c.flags;
+    options.pe32Plus = c.pe32Plus;
     std::vector<uint8_t> bytes = MakeSyntheticSfx(options).bytes;
     bytes[c.offset] ^= 0x20;
     UINT exitCode = Run(bytes);

@@ -37,7 +37,9 @@ SyntheticLayout MakeSyntheticSfx(const SyntheticSfx& options) {
   PutU32(b, kLfanewOffset, kSyntheticLfanew);
   memcpy(&b[kSyntheticLfanew], "PE\0\0", 4);
   PutU32(b, kSyntheticLfanew + kEntryPointOffsetInHeader, kSyntheticEntryPoint);
-  for (uint32_t i = kSyntheticLfanew + kPeImageHeaderSize; i < kSyntheticRecordOffset; i++)
+  if (options.pe32Plus) PutU16(b, kSyntheticLfanew + kOptionalMagicOffsetInHeader, kPe32PlusMagic);
+  uint32_t headerSize = options.pe32Plus ? kPe32PlusImageHeaderSize : kPe32ImageHeaderSize;
+  for (uint32_t i = kSyntheticLfanew + headerSize; i < kSyntheticRecordOffset; i++)
     b[i] = static_cast<uint8_t>(i * 7);  // the stub's "code"
 
   b.resize(kSyntheticRecordOffset + SfxConfigOffset::RecordSize, 0);

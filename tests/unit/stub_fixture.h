@@ -9,11 +9,13 @@
 #include <string>
 #include <vector>
 
-// A made-up self-extractor: a DOS header, a PE32 image header whose entry
-// point is kSyntheticEntryPoint, some "code", the configuration record, the
-// ConfigBlock and a ZIP archive (by default an empty one: its end record).
+// A made-up self-extractor: a DOS header, a PE32 (or PE32+) image header
+// whose entry point is kSyntheticEntryPoint, some "code", the configuration
+// record, the ConfigBlock and a ZIP archive (by default an empty one: its end
+// record).
 struct SyntheticSfx {
   uint32_t flags = SfxFlag::CrcAfterHeaders;
+  bool pe32Plus = false;  // the x64 stub's image header, 16 bytes longer
   bool withStubCrc = true;
   bool finalised = true;
   bool withConfigBlock = true;

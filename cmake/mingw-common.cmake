@@ -1,8 +1,7 @@
-# Cross toolchain: mingw-w64 for 32-bit Windows (i686), Debian's win32-thread
-# flavour.
+# What the mingw-w64 toolchain files share; TOOLCHAIN_PREFIX names the
+# compiler triple.
 set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR i686)
-set(TOOLCHAIN_PREFIX i686-w64-mingw32)
+string(REGEX REPLACE "-.*" "" CMAKE_SYSTEM_PROCESSOR ${TOOLCHAIN_PREFIX})
 set(CMAKE_C_COMPILER ${TOOLCHAIN_PREFIX}-gcc)
 set(CMAKE_CXX_COMPILER ${TOOLCHAIN_PREFIX}-g++)
 set(CMAKE_RC_COMPILER ${TOOLCHAIN_PREFIX}-windres)
