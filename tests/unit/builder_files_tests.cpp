@@ -44,29 +44,36 @@ class BuildFromFiles : public ::testing::Test {
 
 // Every ZIP reader we know accepts the self-extractor as it is, without a
 // warning: unzip, 7z (as a PE and forced to read it as a ZIP), zipfile and
-// our forward walker; file(1) sees a 32-bit GUI program; and the stub's own
-// checks and engine (dravik-sfx test) pass.
+// our forward walker; file(1) sees a GUI program of the stub's architecture;
+// and the stub's own checks and engine (dravik-sfx test) pass. Both stubs.
 TEST_F(BuildFromFiles, ExternalReadersAcceptItWithoutWarnings) {
   std::string unzip = RequireTool("unzip"), sevenZip = RequireTool("7z"), file = RequireTool("file");
   RequireTool("python3");
-  ASSERT_EQ(Build({"-C", source, "."}).status, 0);
-
-  CommandResult tested = RunShell(unzip + " -t " + ShellQuote(output));
-  EXPECT_EQ(tested.status, 0) << tested.out << tested.err;
-  EXPECT_EQ(tested.out.find("warning"), std::string::npos) << tested.out;
-  EXPECT_EQ(tested.err, "");
-  for (const char* type : {"", "-tzip "}) {
-    CommandResult seven = RunShell(sevenZip + " t " + type + ShellQuote(output));
-    EXPECT_EQ(seven.status, 0) << seven.out << seven.err;
-    EXPECT_EQ(seven.out.find("WARNING"), std::string::npos) << type << seven.out;
-    EXPECT_EQ(seven.out.find("Tail Size"), std::string::npos) << type << seven.out;
+  const std::pair<const char*, const char*> arches[] = {{"x86", "PE32 executable (GUI) Intel 80386"},
+                                                        {"x64", "PE32+ executable (GUI) x86-64"}};
+  for (const auto& [arch, kind] : arches) {
+    SCOPED_TRACE(arch);
+    ASSERT_EQ(Build({"--arch", arch, "-C", source, "."}).status, 0);
+    CommandResult tested = RunShell(unzip + " -t " + ShellQuote(output));
+    EXPECT_EQ(tested.status, 0) << tested.out << tested.err;
+    EXPECT_EQ(tested.out.find("warning"), std::string::npos) << tested.out;
+    EXPECT_EQ(tested.err, "");
+    for (const char* type : {"", "-tzip "}) {
+      CommandResult seven = RunShell(sevenZip + " t " + type + ShellQuote(output));
+      EXPECT_EQ(seven.status, 0) << seven.out << seven.err;
+      EXPECT_EQ(seven.out.find("WARNING"), std::string::npos) << type << seven.out;
+      EXPECT_EQ(seven.out.find("Tail Size"), std::string::npos) << type << seven.out;
+    }
+    CommandResult walked = RunShell("python3 " + ShellQuote(DRAVIK_ZIP_WALK) + " " + ShellQuote(output));
+    EXPECT_EQ(walked.status, 0) << walked.out;
+    CommandResult zipfile = RunShell("python3 -c 'import sys, zipfile; sys.exit(zipfile.ZipFile(sys.argv[1]).testzip())' " +
+                                     ShellQuote(output));
+    EXPECT_EQ(zipfile.status, 0) << zipfile.out << zipfile.err;
+    CommandResult described = RunShell(file + " -b " + ShellQuote(output));
+    EXPECT_NE(described.out.find(kind), std::string::npos) << described.out;
+    CommandResult selfTest = RunSfx({"test", output});
+    EXPECT_EQ(selfTest.status, 0) << selfTest.out << selfTest.err;
   }
-  CommandResult walked = RunShell("python3 " + ShellQuote(DRAVIK_ZIP_WALK) + " " + ShellQuote(output));
-  EXPECT_EQ(walked.status, 0) << walked.out;
-  CommandResult kind = RunShell(file + " -b " + ShellQuote(output));
-  EXPECT_NE(kind.out.find("PE32 executable (GUI) Intel 80386"), std::string::npos) << kind.out;
-  CommandResult selfTest = RunSfx({"test", output});
-  EXPECT_EQ(selfTest.status, 0) << selfTest.out << selfTest.err;
 }
 
 TEST_F(BuildFromFiles, EntriesExtractToTheSameBytes) {
@@ -141,14 +148,17 @@ TEST_F(BuildFromFiles, TimesOutsideTheDosRangeAreClampedToIt) {
 }
 
 TEST_F(BuildFromFiles, SameInputAndOptionsGiveTheSameBytes) {
-  std::vector<std::string> options = {"--folder", "C:\\Out", "--prompt", "Go?", "--level", "6", "-C", source, "."};
-  ASSERT_EQ(Build(options).status, 0);
-  std::vector<uint8_t> first = ReadFile(output);
-  sleep(1);  // a build time, if one crept in, would now differ
-  std::string second = work + "/again.exe";
-  options.insert(options.begin(), {"build", "-o", second});
-  ASSERT_EQ(RunSfx(options).status, 0);
-  EXPECT_TRUE(first == ReadFile(second));
+  for (const char* arch : {"x86", "x64"}) {
+    std::vector<std::string> options = {"--arch", arch, "--folder", "C:\\Out", "--prompt", "Go?", "--level", "6",
+                                        "-C", source, "."};
+    ASSERT_EQ(Build(options).status, 0);
+    std::vector<uint8_t> first = ReadFile(output);
+    sleep(1);  // a build time, if one crept in, would now differ
+    std::string second = work + "/again.exe";
+    options.insert(options.begin(), {"build", "-o", second});
+    ASSERT_EQ(RunSfx(options).status, 0);
+    EXPECT_TRUE(first == ReadFile(second)) << arch;
+  }
 }
 
 // Names go from UTF-8 to the Windows code page; one it cannot hold is
@@ -218,6 +228,8 @@ TEST(BuildCommandLine, WrongUsageExits64) {
       {"build", "-o", out, "--codepage", "437", src},
       {"build", "-o", out, "--codepage", "1252x", src},
       {"build", "-o", out, "--prompt-buttons", "maybe", src},
+      {"build", "-o", out, "--arch", "arm64", src},
+      {"build", "-o", out, "--arch", "X64", src},
       {"build", "-o", out, src, "--folder"},             // an option without its value
       {"info"},
       {"info", "a.exe", "b.exe"},
@@ -242,7 +254,7 @@ TEST(BuildCommandLine, HelpOnEveryCommand) {
   CommandResult build = RunSfx({"build", "--help"});
   for (const char* option : {"-C DIR", "--folder", "--prompt", "--prompt-buttons", "--caption", "--caption-title",
                              "--info", "--overwrite", "--auto", "--level", "--codepage", "--no-stub-crc",
-                             "--crc-from-start", "--zip", "--stub"})
+                             "--crc-from-start", "--zip", "--stub", "--arch x86|x64"})
     EXPECT_NE(build.out.find(option), std::string::npos) << option;
 }
 
@@ -254,6 +266,7 @@ TEST(BuildCommandLine, FailuresExit2WithOneLineAndNoOutput) {
   MakeSourceTree(folder + "/src");
   std::string out = folder + "/o.exe", src = folder + "/src";
   WriteFile(folder + "/not.zip", {'n', 'o'});
+  WriteFile(folder + "/x64-stub.exe", ReadFile(DRAVIK_STUB_FILE_X64));
   struct Case {
     std::vector<std::string> args;
     const char* says;
@@ -262,6 +275,8 @@ TEST(BuildCommandLine, FailuresExit2WithOneLineAndNoOutput) {
       {{"--zip", folder + "/absent.zip"}, "absent.zip"},
       {{"--zip", folder + "/not.zip"}, "not a ZIP"},
       {{"--stub", folder + "/absent.exe", src}, "absent.exe"},
+      {{"--stub", folder + "/not.zip", src}, "not an x86 (PE32) or x64 (PE32+) Windows program"},
+      {{"--stub", folder + "/x64-stub.exe", "--arch", "x86", src}, "is an x64 program, not x86"},
       {{"--caption", std::string(65, 'c'), src}, "--caption"},
   };
   for (bool existing : {false, true}) {
@@ -277,7 +292,7 @@ TEST(BuildCommandLine, FailuresExit2WithOneLineAndNoOutput) {
       else EXPECT_NE(access(out.c_str(), F_OK), 0);
     }
     CommandResult listing = RunShell("ls " + ShellQuote(folder));
-    EXPECT_EQ(listing.out, existing ? "not.zip\no.exe\nsrc\n" : "not.zip\nsrc\n");
+    EXPECT_EQ(listing.out, existing ? "not.zip\no.exe\nsrc\nx64-stub.exe\n" : "not.zip\nsrc\nx64-stub.exe\n");
   }
 }
 

@@ -78,7 +78,9 @@ void MakeSourceTree(const std::string& root) {
     SetModificationTime(root + path, kTreeTime);
 }
 
-std::vector<uint8_t> BuiltStub() { return ReadFile(DRAVIK_STUB_FILE); }
+std::vector<uint8_t> BuiltStub(const std::string& arch) {
+  return ReadFile(arch == "x64" ? DRAVIK_STUB_FILE_X64 : DRAVIK_STUB_FILE);
+}
 
 uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
   return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;

@@ -36,10 +36,12 @@ constexpr int64_t kTreeTime = 1623760496;  // 2021-06-15 12:34:56 UTC
 
 void SetModificationTime(const std::string& path, int64_t unixTime);
 
-// The built stub, as the cross build leaves it.
-std::vector<uint8_t> BuiltStub();
+// The built stub of an architecture ("x86", "x64"), as its cross build
+// leaves it.
+std::vector<uint8_t> BuiltStub(const std::string& arch = "x86");
+constexpr const char* kStubArches[] = {"x86", "x64"};
 
-// Fields of a PE32 image and the self-extractor's record, read with no help
+// Fields of a PE32 or PE32+ image and the self-extractor's record, read with no help
 // from the builder's code.
 struct SectionHeader {
   std::string name;

@@ -43,12 +43,11 @@ Built BuildWith(std::vector<std::string> options) {
   return built;
 }
 
-// The added section: named _dravik_, the last one, on the alignments, raw
-// data right after the stub's last section, and counted by the header.
-TEST(PayloadSection, FollowsTheStubOnItsAlignments) {
-  std::vector<uint8_t> stub = BuiltStub();
+// The payload section of a self-extractor built with the stub of `arch`.
+void ExpectPayloadSectionAfterTheStub(const char* arch) {
+  std::vector<uint8_t> stub = BuiltStub(arch);
   PeView before = ReadPeView(stub);
-  Built built = BuildWith({});
+  Built built = BuildWith({"--arch", arch});
   ASSERT_EQ(built.result.status, 0) << built.result.err;
   PeView after = ReadPeView(built.image);
 
@@ -71,6 +70,16 @@ TEST(PayloadSection, FollowsTheStubOnItsAlignments) {
   EXPECT_EQ(after.sizeOfInitializedData, before.sizeOfInitializedData + payload.rawSize);
   EXPECT_EQ(after.entryPoint, before.entryPoint);
   EXPECT_EQ(built.Field(kConfigBlockAt), payload.rawAt);
+}
+
+// The added section: named _dravik_, the last one, on the alignments, raw
+// data right after the stub's last section, and counted by the header. Both
+// stubs.
+TEST(PayloadSection, FollowsTheStubOnItsAlignments) {
+  for (const char* arch : kStubArches) {
+    SCOPED_TRACE(arch);
+    ExpectPayloadSectionAfterTheStub(arch);
+  }
 }
 
 TEST(ConfigurationRecord, FieldsDescribeThePayload) {
@@ -124,18 +133,23 @@ TEST(ConfigurationRecord, FlagsFollowTheOptions) {
 }
 
 // The stub CRC, computed here over the first ArchiveOffset bytes with the
-// CRC field zeroed: from just after the image header by default, from the
-// file's first byte with --crc-from-start, and 0 (check off) with
-// --no-stub-crc. The image checksum is that of the finished file when the
-// CRC leaves the header out, and 0 when the CRC covers it.
+// CRC field zeroed: from just after the image header by default (248 bytes
+// after e_lfanew in PE32, 264 in PE32+), from the file's first byte with
+// --crc-from-start, and 0 (check off) with --no-stub-crc. The image checksum
+// is that of the finished file when the CRC leaves the header out, and 0
+// when the CRC covers it.
 TEST(StubCrc, CoversTheStubPartAsTheStubChecksIt) {
   struct Case {
     std::vector<std::string> options;
     bool checked, fromStart, checkSum;
+    uint32_t imageHeaderSize = 248;
   } cases[] = {
       {{}, true, false, true},
       {{"--crc-from-start"}, true, true, false},
       {{"--no-stub-crc"}, false, false, true},
+      {{"--arch", "x64"}, true, false, true, 264},
+      {{"--arch", "x64", "--crc-from-start"}, true, true, false, 264},
+      {{"--arch", "x64", "--no-stub-crc"}, false, false, true, 264},
   };
   for (const Case& c : cases) {
     Built built = BuildWith(c.options);
@@ -143,7 +157,7 @@ TEST(StubCrc, CoversTheStubPartAsTheStubChecksIt) {
     PeView pe = ReadPeView(built.image);
     std::vector<uint8_t> copy(built.image.begin(), built.image.begin() + built.Field(kArchiveAt));
     memset(&copy[built.record + kStubCrcAt], 0, 4);
-    size_t start = c.fromStart ? 0 : pe.lfanew + 248;
+    size_t start = c.fromStart ? 0 : pe.lfanew + c.imageHeaderSize;
     uint32_t expected = static_cast<uint32_t>(crc32(0, copy.data() + start, static_cast<uInt>(copy.size() - start)));
     EXPECT_EQ(built.Field(kStubCrcAt), c.checked ? expected : 0u) << ::testing::PrintToString(c.options);
     uint32_t checkSumAt = pe.optionalAt + 64;
@@ -203,11 +217,14 @@ TEST(ConfigBlockTexts, DefaultInfoListsTheOptionsGiven) {
   EXPECT_EQ(info.find("out.exe"), std::string::npos) << info;
 }
 
-// Stubs the builder must refuse, each made from the real stub: the payload
-// has to be the last section with nothing after it, the record must be
-// there and no complete ZIP signature may stand in the stub.
-TEST(StubChecks, UnusableStubsAreRefused) {
-  const std::vector<uint8_t> stub = BuiltStub();
+// Stubs the builder must refuse, each made from the real stub of `arch`: an
+// i386 PE32 or x86-64 PE32+ GUI image, the payload has to be the last section
+// with nothing after it, the record must be there and no complete ZIP
+// signature may stand in the stub. The unchanged stub given with --stub
+// gives the same file as the built-in one.
+void ExpectUnusableStubsRefused(const std::string& arch) {
+  const std::vector<uint8_t> stub = BuiltStub(arch);
+  const uint32_t optionalSize = arch == "x64" ? 240 : 224;
   const PeView pe = ReadPeView(stub);
   const SectionHeader& firstSection = pe.sections.front();
   auto withBytes = [&](size_t at, std::vector<uint8_t> bytes) {
@@ -222,7 +239,7 @@ TEST(StubChecks, UnusableStubsAreRefused) {
   // but for less than one more 40-byte header.
   auto noRoomForASection = [&] {
     std::vector<uint8_t> changed = stub;
-    uint32_t headerBytes = 248 + 40 * static_cast<uint32_t>(pe.sections.size());
+    uint32_t headerBytes = 24 + optionalSize + 40 * static_cast<uint32_t>(pe.sections.size());
     uint32_t newLfanew = (std::min(pe.sizeOfHeaders, firstSection.rawAt) - headerBytes - 8) & ~7u;
     std::vector<uint8_t> header(stub.begin() + pe.lfanew, stub.begin() + pe.lfanew + headerBytes);
     std::fill(changed.begin() + 64, changed.begin() + pe.sizeOfHeaders, 0);
@@ -243,8 +260,11 @@ TEST(StubChecks, UnusableStubsAreRefused) {
       {"spanning marker", signatureInCode('0', '0')},
       {"spanning signature", signatureInCode(7, 8)},
       {"no record", withBytes(record, {'X'})},
-      {"not i386", withBytes(pe.lfanew + 4, {0x64, 0x86})},
-      {"not PE32", withBytes(pe.optionalAt, {0x0B, 0x02})},
+      {"an ARM64 image", withBytes(pe.lfanew + 4, {0x64, 0xAA})},
+      {"the other architecture's machine", withBytes(pe.lfanew + 4, {arch == "x64" ? uint8_t{0x4C} : uint8_t{0x64},
+                                                                     arch == "x64" ? uint8_t{0x01} : uint8_t{0x86}})},
+      {"the other optional header's magic", withBytes(pe.optionalAt, {0x0B, arch == "x64" ? uint8_t{0x01} : uint8_t{0x02}})},
+      {"a console program", withBytes(pe.optionalAt + 68, {3, 0})},
       {"not a PE", std::vector<uint8_t>(stub.begin(), stub.begin() + 100)},
       {"not an executable", {'h', 'e', 'l', 'l', 'o'}},
       {"cut inside its last section", std::vector<uint8_t>(stub.begin(), stub.end() - 100)},
@@ -259,11 +279,19 @@ TEST(StubChecks, UnusableStubsAreRefused) {
     EXPECT_EQ(LineCount(r.err), 1) << c.what << ": " << r.err;
     EXPECT_NE(r.err.find("stub"), std::string::npos) << c.what << ": " << r.err;
   }
-  // The unchanged stub given with --stub is the built-in one.
   WriteFile(folder + "/stub.exe", stub);
-  ASSERT_EQ(RunSfx({"build", "-o", folder + "/given.exe", "--stub", folder + "/stub.exe", "-C", folder + "/src", "."}).status, 0);
-  ASSERT_EQ(RunSfx({"build", "-o", folder + "/builtin.exe", "-C", folder + "/src", "."}).status, 0);
+  ASSERT_EQ(RunSfx({"build", "-o", folder + "/given.exe", "--stub", folder + "/stub.exe", "--info", "i", "-C",
+                    folder + "/src", "."}).status, 0);
+  ASSERT_EQ(RunSfx({"build", "-o", folder + "/builtin.exe", "--arch", arch, "--info", "i", "-C", folder + "/src", "."})
+                .status, 0);
   EXPECT_TRUE(ReadFile(folder + "/given.exe") == ReadFile(folder + "/builtin.exe"));
+}
+
+TEST(StubChecks, UnusableStubsAreRefused) {
+  for (const char* arch : kStubArches) {
+    SCOPED_TRACE(arch);
+    ExpectUnusableStubsRefused(arch);
+  }
 }
 
 TEST(InfoCommand, ShowsTheRecordTheTextsAndTheArchive) {
@@ -281,6 +309,12 @@ TEST(InfoCommand, ShowsTheRecordTheTextsAndTheArchive) {
   char field[64];
   snprintf(field, sizeof field, "ArchiveOffset       %u\n", built.Field(kArchiveAt));
   EXPECT_NE(info.out.find(field), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find("Stub                x86 (PE32, i386)\n"), std::string::npos) << info.out;
+
+  Built x64 = BuildWith({"--arch", "x64"});
+  ASSERT_EQ(x64.result.status, 0) << x64.result.err;
+  info = RunSfx({"info", x64.folder + "/out.exe"});
+  EXPECT_NE(info.out.find("Stub                x64 (PE32+, x86-64)\n"), std::string::npos) << info.out;
 }
 
 TEST(InfoCommand, RefusesAFileWithoutARecord) {

@@ -2,13 +2,15 @@
 """End-to-end scenarios: the real stub under Wine, driven and read back by
 the robot.
 
-usage: scenarios.py BUILD_DIR THEME
-       scenarios.py --list        the themes, one per line (for CMake)
+usage: scenarios.py BUILD_DIR ARCH THEME   one theme against the x86 or x64 stub
+       scenarios.py --list                 the themes, one per line (for CMake)
 
 A theme is a table of cases (a function theme_NAME in one of the themes_*.py
 modules beside this file). Every case runs even when an earlier one failed; the last line says
 how many passed and failed. The Wine environment (prefix, display, server)
-comes from wine_env.sh, the ctest fixture around these tests.
+comes from wine_env.sh, the ctest fixture around these tests. Where that
+fixture found that this machine cannot run the architecture's programs, the
+theme is skipped (exit status 77) with its reason.
 """
 import glob
 import importlib
@@ -17,7 +19,9 @@ import sys
 import time
 import traceback
 
-from wine_cases import Failure, Workshop
+from wine_cases import ARCHES, WINE_HOME, Failure, Workshop
+
+EXIT_SKIPPED = 77  # ctest's SKIP_RETURN_CODE for these tests
 
 
 def find_themes():
@@ -40,10 +44,15 @@ def main():
     if sys.argv[1:] == ["--list"]:
         print("\n".join(THEMES))
         return 0
-    if len(sys.argv) != 3 or sys.argv[2] not in THEMES:
-        print("usage: scenarios.py BUILD_DIR {%s}" % ",".join(sorted(THEMES)), file=sys.stderr)
+    if len(sys.argv) != 4 or sys.argv[2] not in ARCHES or sys.argv[3] not in THEMES:
+        print("usage: scenarios.py BUILD_DIR {%s} {%s}" % ("|".join(ARCHES), ",".join(sorted(THEMES))),
+              file=sys.stderr)
         return 64
-    theme = sys.argv[2]
+    theme = sys.argv[3]
+    unavailable = os.path.join(WINE_HOME, "unavailable")
+    if os.path.exists(unavailable):
+        print("skipped: %s" % open(unavailable).read().strip())
+        return EXIT_SKIPPED
     workshop = Workshop(theme)
     passed = failed = 0
     for case in THEMES[theme]():

@@ -266,8 +266,7 @@ def with_end_record_at(name, offset):
         for _ in range(2):  # stored data: the end record moves with the file's size
             with open(padding, "wb") as f:
                 f.write(random_bytes(size))
-            subprocess.run([DRAVIK_SFX, "build", "-o", out, "--level", "0", "-C", source, "."], check=True,
-                           capture_output=True)
+            build_sfx(out, ["--level", "0", "-C", source, "."])
             size += offset - end_record_offset(out)
         expect(end_record_offset(out) == offset, "%s.exe: end record at %d, wanted %d" % (
             name, end_record_offset(out), offset))

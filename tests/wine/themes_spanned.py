@@ -97,8 +97,7 @@ class DiskSet:
         shutil.rmtree(folder, ignore_errors=True)
         os.makedirs(folder)
         self.exe = os.path.join(folder, "set.exe")
-        result = subprocess.run([DRAVIK_SFX, "build", "-o", self.exe] + list(options), capture_output=True, text=True)
-        expect(result.returncode == 0, "dravik-sfx build %s: %s" % (" ".join(options), result.stderr.strip()))
+        build_sfx(self.exe, options)
         self.disks = 0
         while os.path.isdir(self.disk(self.disks + 1)):
             self.disks += 1

@@ -12,8 +12,11 @@ owner, or the main dialog) and the program's exit code (0 normal end, 1 the
 user declined, 2 an error box ended the program). Every case runs even when
 an earlier one failed; the last line says how many passed and failed.
 
-The Wine environment (prefix, display, server) comes from wine_env.sh, the
-ctest fixture around these tests, through BUILD_DIR/wine/env.
+Every theme runs against one stub architecture, x86 or x64, each in a Wine
+prefix of its own kind: the self-extractors are built with `--arch`, and the
+robot and its helpers are those of the same cross build. The Wine environment
+(prefix, loader, display, server) comes from wine_env.sh, the ctest fixture
+around these tests, through BUILD_DIR/wine/ARCH/env.
 """
 import os
 import random
@@ -36,10 +39,15 @@ NEEDS_WIN32 = "This 32-bit self-extracting Zip file requires Windows 95, 98, NT,
 
 EXIT_NORMAL, EXIT_DECLINED, EXIT_ERROR_BOX = 0, 1, 2
 
-BUILD = os.path.abspath(sys.argv[1]) if len(sys.argv) > 1 else ""
+ARCHES = ("x86", "x64")
+CROSS_BUILD = {"x86": "win32", "x64": "win64"}  # each architecture's cross build folder
+
+BUILD = os.path.abspath(sys.argv[1]) if len(sys.argv) > 2 else ""
+ARCH = sys.argv[2] if len(sys.argv) > 2 and sys.argv[2] in ARCHES else "x86"
 DRAVIK_SFX = os.path.join(BUILD, "builder", "dravik-sfx")
-ROBOT = os.path.join(BUILD, "win32", "tests", "robot", "robot.exe")
-STUB = os.path.join(BUILD, "win32", "stub", "dravik-stub.exe")
+ROBOT = os.path.join(BUILD, CROSS_BUILD[ARCH], "tests", "robot", "robot.exe")
+STUB = os.path.join(BUILD, CROSS_BUILD[ARCH], "stub", "dravik-stub.exe")
+WINE_HOME = os.path.join(BUILD, "wine", ARCH)  # the architecture's prefix and env file
 
 
 class Failure(Exception):
@@ -109,15 +117,43 @@ def unused_code_byte(data):
     raise Failure("no .text section")
 
 
+def nop_length(data, at):
+    """The length of the NOP instruction at data[at] (one of the forms
+    compilers and linkers pad code with), or 0."""
+    forms = (b"\x90", b"\x66\x90", b"\x0f\x1f\x00", b"\x0f\x1f\x40\x00", b"\x0f\x1f\x44\x00\x00",
+             b"\x66\x0f\x1f\x44\x00\x00", b"\x0f\x1f\x80\x00\x00\x00\x00",
+             b"\x0f\x1f\x84\x00\x00\x00\x00\x00", b"\x66\x0f\x1f\x84\x00\x00\x00\x00\x00",
+             b"\x66\x2e\x0f\x1f\x84\x00\x00\x00\x00\x00")
+    for form in forms:
+        if data[at:at + len(form)] == form:
+            return len(form)
+    return 0
+
+
+def padding_before(data, at):
+    """The earliest offset before `at` from which NOP instructions run exactly
+    up to `at`, or None when no padding precedes it."""
+    found = None
+    for start in range(at - 1, max(at - 16, 0) - 1, -1):
+        position = start
+        while position < at and nop_length(data, position):
+            position += nop_length(data, position)
+        if position == at:
+            found = start
+    return found
+
+
 def other_entry_point(data):
     """An entry point that differs from the image's but still starts the stub:
-    one padding nop before the entry function, or one byte into it, past its
-    "push ebp" (the entry never returns, so the unbalanced frame is harmless)."""
+    the padding NOPs before the entry function, or, on x86, one byte into it,
+    past its "push ebp" (the entry never returns, so the unbalanced frame is
+    harmless; on x64 that would misalign the stack)."""
     entry = struct.unpack_from("<I", data, pe_at(data) + PE_ENTRY_POINT)[0]
     at = file_offset(data, entry)
-    if data[at - 1] == 0x90:
-        return entry - 1
-    expect(data[at] == 0x55, "the entry function starts with neither padding nor push ebp")
+    padding = padding_before(data, at)
+    if padding is not None:
+        return entry - (at - padding)
+    expect(ARCH == "x86" and data[at] == 0x55, "the entry function starts with neither padding nor push ebp")
     return entry + 1
 
 
@@ -170,7 +206,7 @@ class Workshop:
     a small source tree, and the self-extractors built and changed from it."""
 
     def __init__(self, theme):
-        self.folder = os.path.join(BUILD, "wine", "work", theme)
+        self.folder = os.path.join(WINE_HOME, "work", theme)
         shutil.rmtree(self.folder, ignore_errors=True)
         self.source = os.path.join(self.folder, "src")
         make_tree(self.source)
@@ -191,8 +227,7 @@ class Workshop:
             expect(self.built[name] == options, "%s.exe built twice with different options" % name)
             return out
         self.built[name] = options
-        result = subprocess.run([DRAVIK_SFX, "build", "-o", out] + options, capture_output=True, text=True)
-        expect(result.returncode == 0, "dravik-sfx build %s: %s" % (" ".join(options), result.stderr.strip()))
+        build_sfx(out, options)
         return out
 
     def copied(self, original, name):
@@ -209,6 +244,15 @@ class Workshop:
         with open(out, "wb") as f:
             f.write(data)
         return out
+
+
+def build_sfx(out, options, check=True):
+    """dravik-sfx build -o OUT with the options, for this run's architecture;
+    with check, a failure fails the case."""
+    result = subprocess.run([DRAVIK_SFX, "build", "-o", out, "--arch", ARCH] + list(options), capture_output=True,
+                            text=True)
+    expect(not check or result.returncode == 0, "dravik-sfx build %s: %s" % (" ".join(options), result.stderr.strip()))
+    return result
 
 
 def make_tree(root):
@@ -301,7 +345,7 @@ def run(exe, actions, args=(), timeout=10, robot_status=0, env=None, program=Non
     Windows path to start it by instead of its name (such as A:\\set.exe on
     a drive mapped to its folder); the folder stays the current one."""
     folder, name = os.path.split(os.path.abspath(exe))
-    command = ["wine", ROBOT, "--timeout", str(timeout)] + list(actions) + ["--", program or name] + list(args)
+    command = [wine_env()["WINE"], ROBOT, "--timeout", str(timeout)] + list(actions) + ["--", program or name] + list(args)
     # Files, not pipes: the Wine desktop process that a run may start inherits
     # them and lives on for a while, and a pipe would be waited for until then.
     # The robot writes in the program's ANSI code page: bytes that are not
@@ -472,7 +516,7 @@ def default_actions(windows):
 def wine_run(*command, check=True):
     """Runs a Wine command (such as reg add ...) to its end; its exit status.
     With check, a failure fails the case."""
-    result = subprocess.run(["wine"] + list(command), env=wine_env(), stdin=subprocess.DEVNULL, capture_output=True,
+    result = subprocess.run([wine_env()["WINE"]] + list(command), env=wine_env(), stdin=subprocess.DEVNULL, capture_output=True,
                             text=True, errors="replace", timeout=60)
     expect(not check or result.returncode == 0, "wine %s: status %d %s" % (
         " ".join(command), result.returncode, result.stderr.strip()))
@@ -548,12 +592,13 @@ _wine_env = None
 
 
 def wine_env():
-    """The Wine environment (prefix, display, server) the fixture wrote down."""
+    """The Wine environment (prefix, loader, display, server) the fixture
+    wrote down for this run's architecture."""
     global _wine_env
     if _wine_env is not None:
         return _wine_env
     env = dict(os.environ)
-    with open(os.path.join(BUILD, "wine", "env")) as lines:
+    with open(os.path.join(WINE_HOME, "env")) as lines:
         for line in lines:
             name, _, value = line.strip().partition("=")
             env[name] = value

@@ -1,11 +1,20 @@
 #!/usr/bin/env bash
 # The Wine test environment, made and taken down around the scenarios by
 # ctest's fixture:
-#   wine_env.sh setup BUILD_DIR    a fresh 32-bit prefix under BUILD_DIR/wine,
-#                                  an Xvfb display on a free number, a
-#                                  persistent wineserver
-#   wine_env.sh cleanup BUILD_DIR  stop the server and the display
-# setup writes BUILD_DIR/wine/env (NAME=VALUE lines) for the scenarios.
+#   wine_env.sh setup BUILD_DIR    for each stub architecture this machine can
+#                                  run, a fresh prefix of its kind under
+#                                  BUILD_DIR/wine/ARCH and a persistent
+#                                  wineserver; one Xvfb display on a free
+#                                  number for both
+#   wine_env.sh cleanup BUILD_DIR  stop the servers and the display
+# setup writes BUILD_DIR/wine/ARCH/env (NAME=VALUE lines) for the scenarios
+# of each architecture it made ready, BUILD_DIR/wine/ARCH/unavailable (the
+# reason) for each it could not, and BUILD_DIR/wine/stubs, the one line that
+# says which stubs the tier runs.
+#
+# Whether this machine runs 32-bit programs is found out by trying: some
+# kernels refuse them, and 32-bit Wine then cannot start. The x64 stub runs
+# under 64-bit Wine everywhere; a machine where it cannot run fails the tier.
 #
 # Everything started here runs on after this script ends, so none of it may
 # keep this script's output open: ctest reads that output until its end and
@@ -15,29 +24,101 @@ set -euo pipefail
 action=${1:-}
 build=$(cd "${2:?usage: wine_env.sh setup|cleanup BUILD_DIR}" && pwd)
 home=$build/wine
-env_file=$home/env
+summary=$home/stubs
 
-export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-export WINEPREFIX=$home/prefix
+# A step that takes longer than this is reported as too slow by name, rather
+# than left to ctest's limit for the whole fixture.
+readonly STEP_LIMIT_S=240
+
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
 quietly() { "$@" </dev/null >/dev/null 2>&1; }
+
+loader_of() { case $1 in x86) echo /usr/lib/wine/wine ;; x64) echo /usr/lib/wine/wine64 ;; esac; }
+winearch_of() { case $1 in x86) echo win32 ;; x64) echo win64 ;; esac; }
+
+use_arch() {
+  export WINEARCH WINEPREFIX
+  WINEARCH=$(winearch_of "$1")
+  WINEPREFIX=$home/$1/prefix
+}
+
+# Prints why this machine cannot run ARCH's Wine, or nothing when it can:
+# the architecture's own loader is started and must answer.
+why_not_runnable() {
+  local loader output
+  loader=$(loader_of "$1")
+  [ -x "$loader" ] || { echo "$loader is not installed"; return; }
+  if ! output=$("$loader" --version 2>&1 </dev/null); then
+    output=$(echo "$output" | tail -1)
+    if [ "$1" = x86 ]; then
+      echo "this machine does not run 32-bit programs ($loader --version: $output)"
+    else
+      echo "64-bit Wine does not start ($loader --version: $output)"
+    fi
+  fi
+}
+
+# Runs a step of the set-up within STEP_LIMIT_S; a step that fails or is too
+# slow ends the set-up with a message naming it.
+step() {
+  local what=$1 started status
+  shift
+  started=$(date +%s)
+  status=0
+  timeout "$STEP_LIMIT_S" "$@" </dev/null >/dev/null 2>&1 || status=$?
+  if [ "$status" = 124 ]; then
+    echo "wine_env: $what took over $STEP_LIMIT_S s: this machine is too slow for the Wine tier" \
+      "(is Wine emulated?)" >&2
+    exit 1
+  elif [ "$status" != 0 ]; then
+    echo "wine_env: $what failed (status $status)" >&2
+    exit 1
+  fi
+  echo "wine_env: $what took $(($(date +%s) - started)) s"
+}
 
 # A new prefix each run, so that no run sees what an earlier one left behind
 # (per-program settings, files the stub wrote).
 make_prefix() {
+  local arch=$1 loader font
+  loader=$(loader_of "$arch")
+  use_arch "$arch"
   quietly wineserver -k || true
-  rm -rf "$WINEPREFIX"
-  mkdir -p "$home"
-  quietly wineboot -i
+  rm -rf "$home/$arch"
+  mkdir -p "$home/$arch"
+  step "making the $arch prefix (wineboot)" "$loader" wineboot -i
   # Wine draws window captions itself: a closed window then does not wait
   # for a window manager that is not there.
-  quietly wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f
-  quietly wineserver -w
+  step "a registry setting in the $arch prefix" \
+    "$loader" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f
+  step "writing the $arch prefix (wineserver -w)" wineserver -w
   # Debian's Wine ships without fonts; dialogs are laid out with fonts-wine's.
-  local font
   for font in $(dpkg -L fonts-wine 2>/dev/null | grep -iE '\.(ttf|ttc|fon)$'); do
     cp "$font" "$WINEPREFIX/drive_c/windows/Fonts/"
   done
+}
+
+# Keeps a server and the Wine desktop for the whole run, and writes the
+# architecture's environment for the scenarios.
+start_server() {
+  local arch=$1 loader
+  loader=$(loader_of "$arch")
+  use_arch "$arch"
+  # Debian's wineserver wrapper would stop the server after each program;
+  # -p keeps it (and the Wine desktop) for the whole run.
+  quietly wineserver -p
+  # The first program starts Wine's helper processes; afterwards a
+  # program's output ends with the program.
+  step "the first $arch program (cmd /c exit)" "$loader" cmd /c exit
+  {
+    echo "WINE=$loader"
+    echo "WINEARCH=$WINEARCH"
+    echo "WINEDEBUG=$WINEDEBUG"
+    echo "WINEDLLOVERRIDES=$WINEDLLOVERRIDES"
+    echo "WINEPREFIX=$WINEPREFIX"
+    echo "DISPLAY=$DISPLAY"
+  } >"$home/$arch/env"
 }
 
 # Starts Xvfb on a display it chooses itself (-displayfd), which is free by
@@ -57,33 +138,52 @@ start_display() {
 }
 
 stop_everything() {
-  quietly wineserver -k || true
+  local arch
+  for arch in x86 x64; do
+    if [ -f "$home/$arch/env" ]; then
+      use_arch "$arch"
+      quietly wineserver -k || true
+    fi
+    rm -f "$home/$arch/env"
+  done
   if [ -f "$home/xvfb.pid" ]; then
     kill "$(cat "$home/xvfb.pid")" 2>/dev/null || true
     rm -f "$home/xvfb.pid"
   fi
-  rm -f "$env_file" "$home/display"
+  rm -f "$home/display"
 }
 
 case $action in
   setup)
     stop_everything
-    make_prefix
+    rm -f "$summary"
+    mkdir -p "$home"
     export DISPLAY=":$(start_display)"
-    # Debian's wineserver wrapper would stop the server after each program;
-    # -p keeps it (and the Wine desktop) for the whole run.
-    quietly wineserver -p
-    # The first program starts Wine's helper processes; afterwards a
-    # program's output ends with the program.
-    quietly wine cmd /c exit || true
-    {
-      echo "WINEARCH=$WINEARCH"
-      echo "WINEDEBUG=$WINEDEBUG"
-      echo "WINEDLLOVERRIDES=$WINEDLLOVERRIDES"
-      echo "WINEPREFIX=$WINEPREFIX"
-      echo "DISPLAY=$DISPLAY"
-    } >"$env_file"
-    echo "wine_env: prefix $WINEPREFIX, display $DISPLAY"
+    x86_reason=$(why_not_runnable x86)
+    x64_reason=$(why_not_runnable x64)
+    if [ -n "$x64_reason" ]; then
+      echo "wine_env: no usable Wine for the x64 stub: $x64_reason" >&2
+      exit 1
+    fi
+    for arch in x86 x64; do
+      reason=${x86_reason}
+      [ "$arch" = x64 ] && reason=
+      if [ -n "$reason" ]; then
+        rm -rf "${home:?}/$arch"
+        mkdir -p "$home/$arch"
+        echo "$reason" >"$home/$arch/unavailable"
+        continue
+      fi
+      make_prefix "$arch"
+      start_server "$arch"
+    done
+    if [ -z "$x86_reason" ]; then
+      echo "Wine tier: every scenario against the x86 and the x64 stub" >"$summary"
+    else
+      echo "Wine tier: every scenario against the x64 stub only; x86 not run: $x86_reason" >"$summary"
+    fi
+    echo "wine_env: display $DISPLAY"
+    cat "$summary"
     ;;
   cleanup)
     stop_everything
