@@ -67,8 +67,9 @@ struct BuildOptions {
   std::string given;  // the options as given, for the default information text
 };
 
+// Wrong usage: one line saying what was wrong, and where the options are.
 int Usage(const std::string& why) {
-  fprintf(stderr, "dravik-sfx build: %s\n%s", why.c_str(), kBuildUsage);
+  fprintf(stderr, "dravik-sfx build: %s (dravik-sfx build --help lists the options)\n", why.c_str());
   return kExitUsage;
 }
 
