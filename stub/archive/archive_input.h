@@ -39,6 +39,21 @@ int NextInputByte(WORD* out);
 // them with a NUL (buffer holds count + 1 bytes); ReadError(1) when short.
 void ReadExact(UINT count, LPSTR buffer);
 
+// Sizes and offsets in a record are untrusted: each is taken as unsigned and
+// checked against what is left of the file (or the volume) before the walk
+// moves by it, so that the walk only ever moves forward.
+
+// Ends the run with the damaged-archive message unless `count` bytes lie
+// between the current position and the end of the archive file. Only for an
+// archive that is not spanned, where nothing runs on to another disk.
+void RequireBytesLeft(DWORD count);
+
+// Skips `count` bytes of a record part whose length a record gives (an
+// extra field, a comment, a data descriptor). Past the end of the file the
+// archive is damaged; in a spanned set the skip stops at the volume's end,
+// where the next read asks for the next disk.
+void SkipRecordBytes(DWORD count);
+
 // Skips the current entry's data on the current volume (asking for the
 // next disk of a spanned set when it runs on); the bytes skipped by this
 // call, 0 when nothing is left. Callers repeat it until it returns 0.

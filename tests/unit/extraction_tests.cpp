@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -239,6 +240,10 @@ std::vector<uint8_t> TwoStoredEntries(const std::string& folder) {
   return zip;
 }
 
+const char kZipDamaged[] =
+    "Zip file is damaged, truncated, or has been changed since it was created.   If you downloaded this file, try "
+    "downloading again.";
+
 struct DamageCase {
   const char* what;
   size_t cutAt;          // 0: not cut
@@ -249,7 +254,7 @@ struct DamageCase {
 
 TEST_F(Extraction, DamagedArchivesEndWithTheirMessage) {
   const DamageCase cases[] = {
-      {"cut inside the data", 135, 0, 0, "<2>"},
+      {"cut inside the data: its size runs past the file's end", 135, 0, 0, kZipDamaged},
       {"cut inside a signature", 5037, 0, 0, "<9>"},
       {"cut inside a local header", 5045, 0, 0, "<4>"},
       {"cut inside a name", 5067, 0, 0, "<1>"},
@@ -279,6 +284,93 @@ TEST_F(Extraction, DamagedArchivesEndWithTheirMessage) {
     }
     ASSERT_EQ(BoxTexts(), std::vector<std::string>{expected});
     EXPECT_EQ(HostMessageBoxes()[0].type, static_cast<UINT>(MB_OK | MB_ICONERROR));
+  }
+}
+
+// A folder, then two small stored files, written by zipfile:
+//   0    local header "d/" (30 + 2), no data
+//   32   local header "f.txt" (30 + 5), data 'F' x 100 at 67
+//   167  local header "g.txt" (30 + 5), data 'G' x 5 at 202
+//   207  central directory (3 headers), then the end record
+std::vector<uint8_t> FolderAndTwoFiles(const std::string& folder) {
+  return PythonZip(folder, "z.writestr('d/', '')\nz.writestr('f.txt', 'F' * 100)\nz.writestr('g.txt', 'G' * 5)");
+}
+constexpr size_t kFolderRecord = 0, kFileRecord = 32, kShortFileRecord = 167;
+constexpr size_t kFlagsAt = 6, kCompressedSizeAt = 18, kExtraLengthAt = 28;  // in a local header
+constexpr size_t kCentralCommentLengthAt = 32;                               // in a central header
+
+// The last central header's position.
+size_t LastCentralHeader(const std::vector<uint8_t>& zip) {
+  size_t at = zip.size() - 4;
+  while (memcmp(&zip[at], "PK\1\2", 4) != 0) at--;
+  return at;
+}
+
+struct LyingRecordCase {
+  const char* what;
+  size_t (*fieldAt)(const std::vector<uint8_t>& zip);
+  uint32_t value;
+  unsigned width;         // 2 or 4 bytes
+  bool spanned;           // the archive is the ".ZIP" volume of disk 1
+  bool fileExistsAnswerNo;  // f.txt exists and the overwrite question is answered No
+};
+
+// Each record lies about a size or a length; before, the walk seeked back
+// onto the same record for ever (a size of minus the record's length) or
+// ran past the file's end. Now every one ends at once with the damaged-
+// archive message, and nothing is created for the lying entry.
+TEST_F(Extraction, RecordsThatLieAboutSizesEndTheWalkAsDamaged) {
+  const LyingRecordCase cases[] = {
+      {"folder entry: size minus its own record", [](const auto&) { return kFolderRecord + kCompressedSizeAt; },
+       static_cast<uint32_t>(-32), 4, false, false},
+      {"folder entry: size minus its own record, spanned set",
+       [](const auto&) { return kFolderRecord + kCompressedSizeAt; }, static_cast<uint32_t>(-32), 4, true, false},
+      {"file entry: size minus its own record", [](const auto&) { return kFileRecord + kCompressedSizeAt; },
+       static_cast<uint32_t>(-35), 4, false, false},
+      {"file entry: size minus its own record, skipped at the question",
+       [](const auto&) { return kFileRecord + kCompressedSizeAt; }, static_cast<uint32_t>(-35), 4, false, true},
+      {"file entry: size minus its own record, spanned set",
+       [](const auto&) { return kFileRecord + kCompressedSizeAt; }, static_cast<uint32_t>(-35), 4, true, false},
+      {"file entry: size past the file's end", [](const auto&) { return kFileRecord + kCompressedSizeAt; },
+       0x10000, 4, false, false},
+      {"extra field past the file's end", [](const auto&) { return kFileRecord + kExtraLengthAt; }, 0xFFFF, 2,
+       false, false},
+      {"central header comment past the file's end",
+       [](const std::vector<uint8_t>& zip) { return LastCentralHeader(zip) + kCentralCommentLengthAt; }, 0xFFFF,
+       2, false, false},
+      {"encrypted entry shorter than its encryption header",
+       [](const auto&) { return kShortFileRecord + kFlagsAt; }, 0x1, 2, false, false},
+  };
+  for (const LyingRecordCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    ResetStubAndHost();
+    fs::remove_all(target_);
+    std::vector<uint8_t> zip = FolderAndTwoFiles(folder_);
+    size_t field = c.fieldAt(zip);
+    if (c.width == 2)
+      PutU16(zip, field, static_cast<uint16_t>(c.value));
+    else
+      PutU32(zip, field, c.value);
+    uint32_t flags = 0;
+    if (c.spanned) {
+      flags = SfxFlag::SpannedArchive;
+      WriteFile(folder_ + "/setup.ZIP", zip);
+      HostSetVolumeLabel('/', "PKBACK# 001");  // the module path's "drive" is "/:"
+    }
+    if (c.fileExistsAnswerNo) {
+      fs::create_directories(target_);
+      WriteFile(target_ + "/f.txt", {'o', 'l', 'd'});
+      HostQueueAnswers({IDNO});
+    }
+    auto started = std::chrono::steady_clock::now();
+    RunOutcome outcome = Extract(zip, flags);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    EXPECT_EQ(outcome.runCode, 2);
+    EXPECT_LT(seconds, 1.0);
+    std::vector<std::string> texts = BoxTexts();
+    ASSERT_FALSE(texts.empty());
+    EXPECT_EQ(texts.back(), kZipDamaged);
+    if (!c.fileExistsAnswerNo && c.fieldAt(zip) < kShortFileRecord) EXPECT_FALSE(fs::exists(target_ + "/f.txt"));
   }
 }
 
