@@ -94,16 +94,18 @@ static LONG ReadVolume(void* buffer, UINT count) {
   return got == static_cast<UINT>(HFILE_ERROR) ? -1 : static_cast<LONG>(got);
 }
 
-// Counts entry data read and lets the user abort every kPumpInputInterval
-// bytes: output alone would leave the dialog deaf for as long as a stream
-// decodes to nothing. Memory-mode decoding (start-up texts, the password
-// dialog's template) reads no entry data and pumps nothing.
-static void PumpAfterInput(UINT got) {
+void PumpWhileReading() {
   if (Sfx.MemoryMode) return;
+  if (PumpMessages()) SilentAbort();  // the user confirmed the abort
+}
+
+// Counts entry data read, and looks at the messages every
+// kPumpInputInterval bytes of it.
+static void CountInputRead(UINT got) {
   Sfx.InputSincePump += got;
   if (Sfx.InputSincePump < kPumpInputInterval) return;
   Sfx.InputSincePump = 0;
-  if (PumpMessages()) SilentAbort();  // the user confirmed the abort
+  PumpWhileReading();
 }
 
 // Format notes: in a spanned set an entry's data may run from one volume on
@@ -127,7 +129,7 @@ UINT RefillInput() {
     }
   }
   remaining -= static_cast<uint32_t>(got);
-  PumpAfterInput(static_cast<UINT>(got));
+  CountInputRead(static_cast<UINT>(got));
   Sfx.InputCursor = Sfx.InputBuffer;
   if (Sfx.EntryEncrypted) DecryptBuffer(Sfx.InputBuffer, static_cast<UINT>(got));
   if (got == 0) {

@@ -29,6 +29,13 @@ WORD ReadVolumeNumber(LPCSTR drive);
 // number of bytes read, 0 when the data is exhausted.
 UINT RefillInput();
 
+// Looks at the messages while input is consumed, which output alone would
+// not do for as long as a stream decodes to nothing; a confirmed abort ends
+// the run silently. Called after every kPumpInputInterval bytes of entry
+// data read, and by the decoder every few empty-handed blocks. Memory-mode
+// decoding (start-up texts, the password dialog's template) pumps nothing.
+void PumpWhileReading();
+
 // Delivers the next byte of the input into *out (zero-extended) and returns
 // 8, or returns 0 and leaves *out alone when the input is exhausted. Memory
 // users point InputCursor at their bytes and set InputAvailable to their

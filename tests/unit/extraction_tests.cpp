@@ -374,6 +374,78 @@ TEST_F(Extraction, RecordsThatLieAboutSizesEndTheWalkAsDamaged) {
   }
 }
 
+// A one-entry archive around raw entry data, laid out by hand:
+//   0   local header, name, data
+//   ..  central header, end record
+std::vector<uint8_t> OneEntryZip(const std::string& name, uint16_t method, const std::vector<uint8_t>& data,
+                                 uint32_t crc, uint32_t size) {
+  std::vector<uint8_t> zip;
+  auto u16 = [&](uint32_t v) { zip.push_back(v & 0xFF), zip.push_back((v >> 8) & 0xFF); };
+  auto u32 = [&](uint32_t v) { u16(v & 0xFFFF), u16(v >> 16); };
+  auto bytes = [&](const void* p, size_t n) { zip.insert(zip.end(), (const uint8_t*)p, (const uint8_t*)p + n); };
+  bytes("PK\3\4", 4), u16(20), u16(0), u16(method), u16(0), u16(0x21), u32(crc);
+  u32(static_cast<uint32_t>(data.size())), u32(size), u16(static_cast<uint16_t>(name.size())), u16(0);
+  bytes(name.data(), name.size()), bytes(data.data(), data.size());
+  uint32_t directoryAt = static_cast<uint32_t>(zip.size());
+  bytes("PK\1\2", 4), u16(20), u16(20), u16(0), u16(method), u16(0), u16(0x21), u32(crc);
+  u32(static_cast<uint32_t>(data.size())), u32(size), u16(static_cast<uint16_t>(name.size()));
+  u16(0), u16(0), u16(0), u16(0), u32(0), u32(0);
+  bytes(name.data(), name.size());
+  uint32_t directorySize = static_cast<uint32_t>(zip.size()) - directoryAt;
+  bytes("PK\5\6", 4), u16(0), u16(0), u16(1), u16(1), u32(directorySize), u32(directoryAt), u16(0);
+  return zip;
+}
+
+// A deflate stream (RFC 1951) that decodes to nothing: `blocks` empty fixed
+// blocks, 10 bits each, the last one final:
+//   BFINAL (1 bit), BTYPE = 01 (2 bits, low bit first), end of block: code
+//   256, seven 0 bits.
+std::vector<uint8_t> EmptyFixedBlocks(size_t blocks) {
+  std::vector<uint8_t> stream((blocks * 10 + 7) / 8, 0);
+  for (size_t n = 0; n < blocks; n++) {
+    size_t bit = n * 10;
+    if (n + 1 == blocks) stream[bit / 8] |= 1 << (bit % 8);  // BFINAL
+    bit++;
+    stream[bit / 8] |= 1 << (bit % 8);  // BTYPE's low bit; its high bit and the code stay 0
+  }
+  return stream;
+}
+
+// A stream of empty blocks reads much and writes nothing, so no block is
+// ever flushed; the messages are looked at while input is read all the
+// same, at least once per 64 KiB, and an abort confirmed there ends the run
+// silently. The first case is the control: with no abort the stream decodes
+// whole, to an empty file.
+TEST_F(Extraction, AbortIsAnsweredWhileAStreamWritesNothing) {
+  const size_t kStreamBytes = 256u << 10;
+  std::vector<uint8_t> zip = OneEntryZip("nothing.bin", 8, EmptyFixedBlocks(kStreamBytes * 8 / 10), 0, 0);
+  const size_t kPumpsAtLeast = kStreamBytes / 0x10000 - 1;  // one per 64 KiB read, the last one spared
+  struct {
+    const char* what;
+    size_t pumpsBeforeYes;  // the answer Yes after this many No; none when 0
+    double withinSeconds;
+  } const cases[] = {{"no abort: the stream decodes to an empty file", 0, 10.0},
+                     {"abort confirmed at the first look", 1, 0.5},
+                     {"abort confirmed after one look per 64 KiB read", kPumpsAtLeast, 10.0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ResetStubAndHost();
+    fs::remove_all(target_);
+    std::vector<bool> answers(c.pumpsBeforeYes, false);
+    if (c.pumpsBeforeYes) answers.back() = true;
+    HostQueuePumpAnswers(answers);
+    auto started = std::chrono::steady_clock::now();
+    RunOutcome outcome = Extract(zip);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    bool aborted = c.pumpsBeforeYes != 0;
+    EXPECT_EQ(outcome.runCode, aborted ? 2 : 0);
+    EXPECT_EQ(outcome.exitCode, aborted ? kExitCancelled : kExitSuccess);
+    EXPECT_TRUE(BoxTexts().empty());  // a confirmed abort shows nothing more
+    EXPECT_TRUE(fs::exists(target_ + "/nothing.bin"));
+    EXPECT_LT(seconds, c.withinSeconds);
+  }
+}
+
 TEST_F(Extraction, WhatStaysOnDiskAfterAFailure) {
   std::vector<uint8_t> zip = TwoStoredEntries(folder_);
   zip[5035 + 8] = 12;  // b.txt: an unsupported method
