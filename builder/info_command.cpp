@@ -5,9 +5,8 @@
 
 #include "builder/file_io.h"
 #include "builder/zip_reader.h"
-#include "container/integrity.h"
 #include "container/sfx_config.h"
-#include "container/sfx_image.h"
+#include "platform/host/sfx_record_locator.h"
 
 #include <cstdio>
 #include <cstring>
@@ -99,8 +98,8 @@ int InfoCommand(int argc, char** argv) {
     fprintf(stderr, "dravik-sfx info: cannot read %s\n", argv[0]);
     return 2;
   }
-  LONG at = FindSfxMarker(b.data(), static_cast<DWORD>(b.size()), SfxImage.Config.SfxMarker);
-  if (at < 0 || static_cast<size_t>(at) + SfxConfigOffset::RecordSize > b.size()) {
+  long at = LocateSfxRecord(b.data(), b.size());
+  if (at < 0) {
     fprintf(stderr, "dravik-sfx info: %s is not a self-extractor (no configuration record)\n", argv[0]);
     return 2;
   }

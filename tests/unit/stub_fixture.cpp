@@ -39,6 +39,18 @@ SyntheticLayout MakeSyntheticSfx(const SyntheticSfx& options) {
   PutU32(b, kSyntheticLfanew + kEntryPointOffsetInHeader, kSyntheticEntryPoint);
   for (uint32_t i = kSyntheticLfanew + kPeImageHeaderSize; i < kSyntheticRecordOffset; i++)
     b[i] = static_cast<uint8_t>(i * 7);  // the stub's "code"
+  // The file header: i386, one section, a PE32 optional header of 224 bytes;
+  // the one section holds the "code" and the record, as a loader maps it.
+  const uint32_t fileHeader = kSyntheticLfanew + 4, sectionTable = kSyntheticLfanew + kPeImageHeaderSize;
+  PutU16(b, fileHeader, 0x14C);
+  PutU16(b, fileHeader + 2, 1);
+  PutU16(b, fileHeader + 16, kPeImageHeaderSize - 4 - 20);
+  const uint32_t sectionSize = kSyntheticRecordOffset + SfxConfigOffset::RecordSize - kSyntheticSectionOffset;
+  memcpy(&b[sectionTable], ".data\0\0\0", 8);
+  PutU32(b, sectionTable + 8, sectionSize);                // VirtualSize
+  PutU32(b, sectionTable + 12, 0x1000);                    // VirtualAddress
+  PutU32(b, sectionTable + 16, sectionSize);               // SizeOfRawData
+  PutU32(b, sectionTable + 20, kSyntheticSectionOffset);  // PointerToRawData
 
   b.resize(kSyntheticRecordOffset + SfxConfigOffset::RecordSize, 0);
   memcpy(&b[kSyntheticRecordOffset], SfxImage.Config.SfxMarker, kSfxMarkerSize);
