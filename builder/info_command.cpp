@@ -1,8 +1,10 @@
 // dravik-sfx info: what a self-extractor holds: its configuration record
-// with the flags by name, the five ConfigBlock texts, and a summary of its
-// archive.
+// (the one the stub reads) with the flags by name, the five ConfigBlock
+// texts, and a summary of its archive; a file whose local records, walked
+// as the stub walks them, differ from its central directory is damaged.
 #include "builder/info_command.h"
 
+#include "builder/archive_walk.h"
 #include "builder/file_io.h"
 #include "builder/zip_reader.h"
 #include "container/sfx_config.h"
@@ -126,5 +128,10 @@ int InfoCommand(int argc, char** argv) {
   printf("EntryPointRva       0x%08X\n", Le32(b, r + SfxConfigOffset::EntryPointRva));
   if (configAt && configAt <= archiveAt && archiveAt <= b.size()) PrintTexts(b, configAt, archiveAt);
   PrintArchive(b, flags);
+  std::string difference;
+  if (!(flags & SfxFlag::SpannedArchive) && !CompareWalkWithDirectory(b, archiveAt, &difference)) {
+    fprintf(stderr, "dravik-sfx info: %s is damaged: %s\n", argv[0], difference.c_str());
+    return 2;
+  }
   return 0;
 }
