@@ -241,9 +241,9 @@ struct RunResult {
 // stub's damaged-archive text with what differs. Empty when they agree, and
 // for a spanned set, whose volumes lie on the disks.
 std::string DifferenceFromDirectory(const std::string& file) {
+  if (Sfx.SpannedSet) return "";
   std::vector<uint8_t> bytes;
   std::string difference;
-  if (Sfx.SpannedSet) return "";
   if (!ReadWholeFile(file, &bytes)) difference = "the file cannot be read whole";
   else if (CompareWalkWithDirectory(bytes, Sfx.Config->ArchiveOffset, &difference)) return "";
   return std::string(MsgText(MsgZipDamaged)) + " (" + difference + ")";
@@ -275,7 +275,7 @@ RunResult RunOnce(const ExtractOptions& options, const std::string& password, bo
   std::string target = dryRun ? "/nonexistent/dravik-sfx-test" : AbsolutePath(options.folder);
   HostSetMainDialogHandler([&] {
     // The texts go with the table when the program shuts down: take them now.
-    if (options.testOnly && !(result.damage = DifferenceFromDirectory(options.file)).empty()) return;
+    if (options.testOnly && !quiet && !(result.damage = DifferenceFromDirectory(options.file)).empty()) return;
     snprintf(Sfx.TargetFolder, sizeof Sfx.TargetFolder, "%s", target.c_str());
     if (options.overwrite) Sfx.OverwriteWithoutPrompt = 1;
     if (!password.empty()) {

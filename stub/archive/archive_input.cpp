@@ -99,9 +99,7 @@ void PumpWhileReading() {
   if (PumpMessages()) SilentAbort();  // the user confirmed the abort
 }
 
-// Counts entry data read, and looks at the messages every
-// kPumpInputInterval bytes of it.
-static void CountInputRead(UINT got) {
+void CountInputRead(UINT got) {
   Sfx.InputSincePump += got;
   if (Sfx.InputSincePump < kPumpInputInterval) return;
   Sfx.InputSincePump = 0;

@@ -30,11 +30,15 @@ WORD ReadVolumeNumber(LPCSTR drive);
 UINT RefillInput();
 
 // Looks at the messages while input is consumed, which output alone would
-// not do for as long as a stream decodes to nothing; a confirmed abort ends
-// the run silently. Called after every kPumpInputInterval bytes of entry
-// data read, and by the decoder every few empty-handed blocks. Memory-mode
-// decoding (start-up texts, the password dialog's template) pumps nothing.
+// not do for as long as a stream decodes to nothing or records come without
+// data; a confirmed abort ends the run silently. Called by CountInputRead
+// and by the decoder every few blocks. Memory-mode decoding (start-up
+// texts, the password dialog's template) pumps nothing.
 void PumpWhileReading();
+
+// Counts `got` bytes read from the archive (entry data, record headers) and
+// looks at the messages after every kPumpInputInterval of them.
+void CountInputRead(UINT got);
 
 // Delivers the next byte of the input into *out (zero-extended) and returns
 // 8, or returns 0 and leaves *out alone when the input is exhausted. Memory

@@ -29,8 +29,10 @@
 #include "util/path_text.h"
 
 // Reads a fixed-size record part; in a spanned set a short read asks for
-// the next disk and reads it all again there.
+// the next disk and reads it all again there. Records count as input read,
+// so that a long run of records without data still lets the user abort.
 static void ReadRecordPart(void* buffer, UINT size, int errorUnspanned, int errorSpanned) {
+  CountInputRead(size);
   if (_lread(Sfx.ArchiveFile, buffer, size) == size) return;
   if (!Sfx.SpannedSet) ReadError(errorUnspanned);  // the archive ends inside a record
   RequestNextDisk();
