@@ -7,10 +7,9 @@ import struct
 import time
 import zipfile
 
+from themes_dialog import ABORT_QUESTION, KEY_A
 from wine_cases import *  # noqa: F401,F403 (the vocabulary of every theme)
 
-ABORT_QUESTION = "Abort unzip operation?"
-KEY_A = "0x41"  # any key pressed on the dialog during a run asks the abort question
 LOCAL_HEADER_SIZE = 30
 LOCAL_COMPRESSED_SIZE = 18  # u32 in a local header
 LOCAL_NAME_LENGTH = 26      # u16; the extra field's length follows
