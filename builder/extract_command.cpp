@@ -5,11 +5,15 @@
 // engine. Message boxes become lines on standard error in the stub's words;
 // questions are answered from the options or, where a terminal is at hand,
 // by the user. `test` runs the engine with the host platform in dry-run
-// mode: every entry is decoded and its CRC checked, nothing is written.
+// mode: every entry is decoded and its CRC checked, nothing is written;
+// first it walks the local records as the stub does and compares them with
+// the central directory, so that what it passes is what unzip -l lists.
 #include "builder/extract_command.h"
 
 #include "archive/entry_extraction.h"
+#include "builder/archive_walk.h"
 #include "builder/cli.h"
+#include "builder/file_io.h"
 #include "builder/pe_image.h"
 #include "container/message_table.h"
 #include "container/sfx_config.h"
@@ -274,7 +278,21 @@ struct RunResult {
   int runCode;  // -1: no run took place (start-up ended the program)
   std::string summary;  // the stub's count of files unzipped
   bool wrongPassword;
+  std::string damage;  // test: how the walked records differ from the central directory
 };
+
+// For test: the archive the stub walks (from the ArchiveOffset of the record
+// it reads) must be the one the central directory lists; otherwise the
+// stub's damaged-archive text with what differs. Empty when they agree, and
+// for a spanned set, whose volumes lie on the disks.
+std::string DifferenceFromDirectory(const std::string& file) {
+  if (Sfx.SpannedSet) return "";
+  std::vector<uint8_t> bytes;
+  std::string difference;
+  if (!ReadWholeFile(file, &bytes)) difference = "the file cannot be read whole";
+  else if (CompareWalkWithDirectory(bytes, Sfx.Config->ArchiveOffset, &difference)) return "";
+  return std::string(MsgText(MsgZipDamaged)) + " (" + difference + ")";
+}
 
 // One start of the self-extractor with a run of its engine. A quiet run
 // (a trial of the password) shows nothing and declines every question.
@@ -289,7 +307,7 @@ RunResult RunOnce(const ExtractOptions& options, const std::string& password, bo
     HostSetModulePath(AbsolutePath(options.file));
   }
   HostSetRecording(false);  // nothing is kept per entry, whatever the archive's size
-  RunResult result{0, -1, "", false};
+  RunResult result{0, -1, "", false, ""};
   // A box from the run comes while the message table is loaded, so its text
   // can be compared with the table's (start-up boxes may come before it).
   HostSetMessageBoxHandler([&](const HostMessageBox& box) {
@@ -303,6 +321,8 @@ RunResult RunOnce(const ExtractOptions& options, const std::string& password, bo
   std::string hostPrefix = dryRun ? "" : options.folder + (options.folder.back() == '/' ? "" : "/");
   ShowPathsUnder(target, hostPrefix == "./" ? "" : hostPrefix);
   HostSetMainDialogHandler([&] {
+    // The texts go with the table when the program shuts down: take them now.
+    if (options.testOnly && !quiet && !(result.damage = DifferenceFromDirectory(options.file)).empty()) return;
     snprintf(Sfx.TargetFolder, sizeof Sfx.TargetFolder, "%s", target.c_str());
     if (options.overwrite) Sfx.OverwriteWithoutPrompt = 1;
     if (!password.empty()) {
@@ -310,7 +330,6 @@ RunResult RunOnce(const ExtractOptions& options, const std::string& password, bo
       Sfx.Password = passwordBuffer;
     }
     result.runCode = RunExtraction();
-    // The texts go with the table when the program shuts down: take them now.
     char line[128];
     snprintf(line, sizeof line, MsgText(MsgFilesUnzipped), static_cast<int>(Sfx.FilesUnzipped));
     result.summary = line;
@@ -364,6 +383,10 @@ int Run(ExtractOptions& options) {
   Disks.spanned = (RecordFlags(options.file) & SfxFlag::SpannedArchive) != 0;
   std::string password = ChoosePassword(options);
   RunResult result = RunOnce(options, password, options.testOnly, false);
+  if (!result.damage.empty()) {
+    fprintf(stderr, "%s\n", result.damage.c_str());
+    return 2;
+  }
   if (result.runCode == 0) printf("%s%s\n", result.summary.c_str(), options.testOnly ? " (tested, nothing written)" : "");
   if (result.runCode < 0 && result.exitCode == 0) return FailureLine(name, "the self-extractor ended before extracting");
   return static_cast<int>(result.exitCode);

@@ -3,17 +3,19 @@
 // from the defaults, its texts, the archive's counts and sizes and its first
 // and last few entries. --entries lists every entry; --json prints
 // everything, the configuration record's reserved fields included, for
-// scripts.
+// scripts. The record is the one the stub reads; a file whose local records,
+// walked as the stub walks them, differ from its central directory is
+// reported as damaged.
 #include "builder/info_command.h"
 
+#include "builder/archive_walk.h"
 #include "builder/cli.h"
 #include "builder/file_io.h"
 #include "builder/pe_image.h"
 #include "builder/text_codec.h"
 #include "builder/zip_reader.h"
-#include "container/integrity.h"
 #include "container/sfx_config.h"
-#include "container/sfx_image.h"
+#include "platform/host/sfx_record_locator.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -255,9 +257,8 @@ int InfoCommand(int argc, char** argv) {
   if (file.empty()) return UsageError("info", "FILE.exe is required");
   std::vector<uint8_t> b;
   if (!ReadWholeFile(file, &b)) return FailureLine("info", "cannot read " + file + ": " + strerror(errno));
-  LONG at = FindSfxMarker(b.data(), static_cast<DWORD>(b.size()), SfxImage.Config.SfxMarker);
-  if (at < 0 || static_cast<size_t>(at) + SfxConfigOffset::RecordSize > b.size())
-    return FailureLine("info", file + " is not a self-extractor (no configuration record)");
+  long at = LocateSfxRecord(b.data(), b.size());
+  if (at < 0) return FailureLine("info", file + " is not a self-extractor (no configuration record)");
   SfxView view = ReadView(file, b, static_cast<size_t>(at));
   if (mode == InfoMode::Json) {
     PrintJson(view);
@@ -265,5 +266,8 @@ int InfoCommand(int argc, char** argv) {
     PrintText(view);
     PrintArchive(view, mode == InfoMode::Entries);
   }
+  std::string difference;
+  if (!view.spanned && !CompareWalkWithDirectory(b, view.Field("ArchiveOffset"), &difference))
+    return FailureLine("info", file + " is damaged: " + difference);
   return 0;
 }

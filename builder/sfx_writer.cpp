@@ -7,6 +7,7 @@
 #include "container/integrity.h"
 #include "container/sfx_config.h"
 #include "container/sfx_image.h"
+#include "platform/host/sfx_record_locator.h"
 #include "startup/sfx_state.h"
 #include "util/crc32.h"
 
@@ -129,10 +130,16 @@ bool LayOutImage(const std::vector<uint8_t>& stub, const SfxSettings& settings, 
                  uint32_t totalSize, std::vector<uint8_t>* out, uint32_t* archiveAt_ret, std::string* error) {
   PeLayout layout;
   if (!ReadPeLayout(stub, &layout, error)) return false;
+  // The record the stub will read is the one in its own sections; the stub
+  // CRC zeroes the first marker in the file, so that must be the same one.
   const BYTE* marker = SfxImage.Config.SfxMarker;
-  LONG recordAt = FindSfxMarker(stub.data(), static_cast<DWORD>(stub.size()), marker);
-  if (recordAt < 0 || static_cast<size_t>(recordAt) + SfxConfigOffset::RecordSize > stub.size()) {
-    *error = "unusable stub: no configuration record";
+  long recordAt = LocateSfxRecord(stub.data(), stub.size());
+  if (recordAt < 0) {
+    *error = "unusable stub: no configuration record in its sections, or more than one";
+    return false;
+  }
+  if (FindSfxMarker(stub.data(), static_cast<DWORD>(stub.size()), marker) != recordAt) {
+    *error = "unusable stub: a copy of the record's marker stands before the record";
     return false;
   }
   std::string signature = FindZipSignature(stub, stub.size());

@@ -23,6 +23,7 @@ struct ZipEntry {
   uint16_t internalAttributes = 0;
   uint32_t externalAttributes = 0;
   bool hasDescriptor = false;  // a data descriptor (with its signature) follows the data
+  uint64_t localAt = 0;        // read from an archive: the file offset of its local header
 };
 
 struct ZipArchive {

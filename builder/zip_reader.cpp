@@ -10,11 +10,16 @@
 // the central directory always has them.
 //
 // Trust: the input is untrusted; every offset and length is checked
-// against the file's size before it is used.
+// against the file's size before it is used. Entries may not share bytes:
+// a directory whose entries all point at one record and its data would
+// otherwise multiply that data in the output (an overlap bomb), so every
+// entry's local record and data are laid side by side and checked apart
+// before any data is copied.
 #include "builder/zip_reader.h"
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -92,8 +97,15 @@ bool CheckEntrySupported(const Reader& r, const ZipEntry& e, uint32_t compressed
   return true;
 }
 
-// Reads one central header at *at and its entry's local record.
-bool ReadEntry(const Reader& r, uint64_t* at, int64_t shift, uint64_t directoryAt, ZipEntry* e) {
+// Where an entry's local record and data lie: [localAt, dataEnd).
+struct EntrySpan {
+  uint64_t localAt, dataAt, dataEnd;
+  size_t entry;  // index in the archive's entries
+};
+
+// Reads one central header at *at and finds its entry's local record;
+// the data is left where it is (*span says where).
+bool ReadEntry(const Reader& r, uint64_t* at, int64_t shift, uint64_t directoryAt, ZipEntry* e, EntrySpan* span) {
   if (!r.Has(*at, kCentralHeaderSize) || GetLe32(r.At(*at)) != kCentralHeaderSignature)
     return r.Fail("the central directory is damaged");
   const uint8_t* h = r.At(*at);
@@ -130,8 +142,27 @@ bool ReadEntry(const Reader& r, uint64_t* at, int64_t shift, uint64_t directoryA
     return r.Fail("the data of \"" + e->name + "\" runs past the start of the central directory");
   e->localExtra = WithoutZip64Extra(
       std::vector<uint8_t>(l + kLocalHeaderSize + localNameLength, l + kLocalHeaderSize + localNameLength + localExtraLength));
-  e->data.assign(r.At(dataAt), r.At(dataAt) + compressedSize);
+  e->localAt = static_cast<uint64_t>(local);
   e->hasDescriptor = (e->flags & kFlagDescriptor) != 0;
+  span->localAt = e->localAt;
+  span->dataAt = dataAt;
+  span->dataEnd = dataAt + compressedSize;
+  return true;
+}
+
+// Refuses entries that share bytes: two that start at one local record
+// (the directory reaches it more than once), or one whose record or data
+// runs into the next one's record. Info-ZIP refuses the same.
+bool CheckEntriesApart(const Reader& r, const std::vector<ZipEntry>& entries, std::vector<EntrySpan> spans) {
+  std::stable_sort(spans.begin(), spans.end(),
+                   [](const EntrySpan& a, const EntrySpan& b) { return a.localAt < b.localAt; });
+  for (size_t i = 1; i < spans.size(); i++) {
+    const EntrySpan &before = spans[i - 1], &after = spans[i];
+    std::string names = "entries \"" + entries[before.entry].name + "\" and \"" + entries[after.entry].name + "\"";
+    if (before.localAt == after.localAt)
+      return r.Fail(names + " share one local record: the central directory reaches it more than once");
+    if (before.dataEnd > after.localAt) return r.Fail(names + " overlap: the data of one runs into the other's record");
+  }
   return true;
 }
 
@@ -160,14 +191,17 @@ bool ReadZip(const std::vector<uint8_t>& bytes, ZipArchive* archive_ret, std::st
   uint16_t commentLength = GetLe16(e + kEndRecordCommentLengthAt);
   size_t commentEnd = std::min(bytes.size(), static_cast<size_t>(end) + kEndRecordSize + commentLength);
   archive_ret->comment.assign(bytes.begin() + end + kEndRecordSize, bytes.begin() + commentEnd);
-  archive_ret->entries.clear();
+  std::vector<ZipEntry>& entries = archive_ret->entries;
+  entries.assign(count, ZipEntry{});
+  std::vector<EntrySpan> spans(count);
   uint64_t at = realDirectoryAt;
   for (uint16_t i = 0; i < count; i++) {
-    ZipEntry entry;
-    if (!ReadEntry(r, &at, shift, realDirectoryAt, &entry)) return false;
-    archive_ret->entries.push_back(std::move(entry));
+    spans[i].entry = i;
+    if (!ReadEntry(r, &at, shift, realDirectoryAt, &entries[i], &spans[i])) return false;
   }
   if (count == 0 && directorySize != 0) return r.Fail("the central directory is damaged");
+  if (!CheckEntriesApart(r, entries, spans)) return false;
+  for (const EntrySpan& span : spans) entries[span.entry].data.assign(r.At(span.dataAt), r.At(span.dataEnd));
   return true;
 }
 

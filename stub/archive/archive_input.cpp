@@ -8,6 +8,7 @@
 #include "archive/decryption.h"
 #include "startup/recovery.h"
 #include "startup/sfx_state.h"
+#include "ui/extraction_ui.h"
 #include "util/path_text.h"
 
 static const char kVolumeLabelPrefix[] = "PKBACK#";
@@ -93,16 +94,28 @@ static LONG ReadVolume(void* buffer, UINT count) {
   return got == static_cast<UINT>(HFILE_ERROR) ? -1 : static_cast<LONG>(got);
 }
 
+void PumpWhileReading() {
+  if (Sfx.MemoryMode) return;
+  if (PumpMessages()) SilentAbort();  // the user confirmed the abort
+}
+
+void CountInputRead(UINT got) {
+  Sfx.InputSincePump += got;
+  if (Sfx.InputSincePump < kPumpInputInterval) return;
+  Sfx.InputSincePump = 0;
+  PumpWhileReading();
+}
+
 // Format notes: in a spanned set an entry's data may run from one volume on
 // to the next, so a short read there means "next disk", not damage; the
 // bytes already read are kept and the rest comes from the new volume.
 UINT RefillInput() {
-  LONG& remaining = Sfx.LocalHeader.CompressedSize;
-  if (remaining <= 0) {
+  uint32_t& remaining = Sfx.LocalHeader.CompressedSize;
+  if (remaining == 0) {
     Sfx.InputAvailable = 0;
     return 0;
   }
-  UINT wanted = remaining < static_cast<LONG>(kIoChunkSize) ? static_cast<UINT>(remaining) : kIoChunkSize;
+  UINT wanted = remaining < kIoChunkSize ? remaining : kIoChunkSize;
   LONG got = ReadVolume(Sfx.InputBuffer, wanted);
   if (!Sfx.SpannedSet || got < 0) {
     if (got != static_cast<LONG>(wanted)) ReadError(2);  // the entry's data is cut short
@@ -113,7 +126,8 @@ UINT RefillInput() {
       if (got < 0) ReadError(2);  // the next volume cannot be read
     }
   }
-  remaining -= got;
+  remaining -= static_cast<uint32_t>(got);
+  CountInputRead(static_cast<UINT>(got));
   Sfx.InputCursor = Sfx.InputBuffer;
   if (Sfx.EntryEncrypted) DecryptBuffer(Sfx.InputBuffer, static_cast<UINT>(got));
   if (got == 0) {
@@ -139,32 +153,44 @@ static LONG SeekToVolumeEnd(LONG* current_ret) {
 }
 
 // Skips at most `remaining` bytes of the current volume; the bytes skipped,
-// or -1 when the volume's end cannot be found.
-static LONG SkipOnVolume(LONG remaining) {
+// negative when the volume's end cannot be found or lies behind the position.
+static LONG SkipOnVolume(DWORD remaining) {
   LONG current;
   LONG available = SeekToVolumeEnd(&current);
-  if (available < 0) return -1;
-  if (available > remaining) {
-    _llseek(Sfx.ArchiveFile, current + remaining, FILE_BEGIN);
-    return remaining;
+  if (available < 0) return available;
+  if (static_cast<DWORD>(available) > remaining) {  // remaining is then below 2 GiB
+    _llseek(Sfx.ArchiveFile, current + static_cast<LONG>(remaining), FILE_BEGIN);
+    return static_cast<LONG>(remaining);
   }
   return available;
 }
 
+void RequireBytesLeft(DWORD count) {
+  LONG current;
+  LONG available = SeekToVolumeEnd(&current);
+  _llseek(Sfx.ArchiveFile, current, FILE_BEGIN);
+  if (available < 0 || count > static_cast<DWORD>(available)) ArchiveDamaged();  // a size beyond the file's end
+}
+
+void SkipRecordBytes(DWORD count) {
+  LONG skipped = SkipOnVolume(count);
+  if (!Sfx.SpannedSet && static_cast<DWORD>(skipped) != count) ArchiveDamaged();  // a length beyond the file's end
+}
+
 UINT SkipEntryData() {
-  LONG& remaining = Sfx.LocalHeader.CompressedSize;
-  if (remaining <= 0) return 0;
+  uint32_t& remaining = Sfx.LocalHeader.CompressedSize;
+  if (remaining == 0) return 0;
   LONG skipped = SkipOnVolume(remaining);
-  if (Sfx.SpannedSet && skipped >= 0 && skipped != remaining) {
+  if (Sfx.SpannedSet && skipped >= 0 && static_cast<DWORD>(skipped) != remaining) {
     RequestNextDisk();
     if (skipped == 0) {  // nothing of the entry was left on the finished volume
       skipped = SkipOnVolume(remaining);
       if (skipped < 0) ReadError(2);  // the new volume's end cannot be found
     }
-  } else if (skipped != remaining) {
+  } else if (static_cast<DWORD>(skipped) != remaining) {
     ReadError(2);  // the entry's data is shorter than its size
   }
-  remaining -= skipped;
+  remaining -= static_cast<uint32_t>(skipped);
   return static_cast<UINT>(skipped);
 }
 

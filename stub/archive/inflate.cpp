@@ -761,6 +761,12 @@ int InflateBlock(int* last_ret) {
 
 }  // namespace
 
+// An empty fixed block is 10 bits of input, yet builds its two tables: a
+// stream of them reads 64 KiB (the input's pump interval) in some 52,000
+// blocks and a quarter of a second or more. The messages are therefore also
+// looked at every this many blocks, whatever they write.
+constexpr unsigned kPumpBlockInterval = 1024;
+
 // Truncated input: look-ahead past the end is allowed (the last byte value
 // is shifted in again, as the format's final code may need), but a stream
 // that needs more bits than that fails with kInflateBadData, so a cut
@@ -771,9 +777,11 @@ int Inflate() {
   Sfx.WindowPos = 0;
   Sfx.InputOverrun = 0;
   int last;
+  unsigned blocks = 0;
   do {
     int result = InflateBlock(&last);
     if (result != kInflateOk) return result;
+    if (++blocks % kPumpBlockInterval == 0) PumpWhileReading();
   } while (!last);
   return FlushWindow(Sfx.WindowPos) ? kInflateOk : kInflateBadData;
 }

@@ -11,7 +11,11 @@
 //
 // Trust: every record comes from the archive. Name lengths are checked
 // against the 200-byte limit before the name is read, and the name against
-// IsSafeEntryName before anything is made for it.
+// IsSafeEntryName before anything is made for it. Every other length and
+// size is unsigned and checked against what is left of the file before the
+// walk moves by it (archive_input.h), so the walk only moves forward: a
+// compressed size that, read as a signed number, points back at its own
+// record is simply larger than the file.
 #include "archive/record_walker.h"
 
 #include "archive/archive_input.h"
@@ -25,15 +29,15 @@
 #include "util/path_text.h"
 
 // Reads a fixed-size record part; in a spanned set a short read asks for
-// the next disk and reads it all again there.
+// the next disk and reads it all again there. Records count as input read,
+// so that a long run of records without data still lets the user abort.
 static void ReadRecordPart(void* buffer, UINT size, int errorUnspanned, int errorSpanned) {
+  CountInputRead(size);
   if (_lread(Sfx.ArchiveFile, buffer, size) == size) return;
   if (!Sfx.SpannedSet) ReadError(errorUnspanned);  // the archive ends inside a record
   RequestNextDisk();
   if (_lread(Sfx.ArchiveFile, buffer, size) != size) ReadError(errorSpanned);
 }
-
-static void SeekForward(LONG bytes) { _llseek(Sfx.ArchiveFile, bytes, FILE_CURRENT); }
 
 [[noreturn]] static void InvalidHeader() { FatalError(MsgText(MsgInvalidHeader)); }
 
@@ -68,20 +72,27 @@ static void RefuseUnsafeName() {
   FatalError(Sfx.MessageBuffer);  // the name leads outside the destination folder
 }
 
+// Skips the entry's data, on to the next disks of a spanned set.
 static void SkipUnextractedData() {
-  if (Sfx.SpannedSet) {
-    while (SkipEntryData()) {
-    }
-  } else {
-    SeekForward(Sfx.LocalHeader.CompressedSize);
+  while (SkipEntryData()) {
   }
+}
+
+// Format notes: in an archive on one volume the entry's data, and its data
+// descriptor, must lie before the file's end; a spanned set's data may run
+// on to the next disk, which only reading it can tell, but no entry can be
+// larger than a file the platform can address (offsets are signed 32-bit).
+static void CheckEntrySizes() {
+  constexpr DWORD kLargestFile = 0x7FFFFFFF;
+  DWORD size = Sfx.LocalHeader.CompressedSize;
+  if (size > kLargestFile) ArchiveDamaged();  // larger than any file: read as signed, it would point back
+  if (!Sfx.SpannedSet) RequireBytesLeft(size + (Sfx.EntryHasDescriptor ? kDataDescriptorSize : 0));
 }
 
 static void ProcessFolderEntry() {
   lstrcpyA(Sfx.EntryPath, Sfx.EntryName);
   CreateEntryFolders();
-  const LocalFileHeader& header = Sfx.LocalHeader;
-  if (header.UncompressedSize == 0 && header.CompressedSize != 0) SeekForward(header.CompressedSize);
+  if (Sfx.LocalHeader.UncompressedSize == 0) SkipUnextractedData();
 }
 
 static void ProcessFileEntry() {
@@ -92,6 +103,9 @@ static void ProcessFileEntry() {
     SkipUnextractedData();
     return;
   }
+  // An encrypted entry's data begins with the 12-byte encryption header.
+  if (Sfx.EntryEncrypted && Sfx.LocalHeader.CompressedSize < kEncryptionHeaderSize)
+    ArchiveDamaged();  // too short for its own encryption header
   if (Sfx.EntryEncrypted && !CheckPassword())
     FatalError(MsgText(Sfx.Password ? MsgWrongPassword : MsgNoPassword));  // the entry cannot be opened
   ExtractEntry();
@@ -104,14 +118,15 @@ void ProcessLocalEntry() {
   Sfx.EntryHasDescriptor = (header.Flags & kFlagDataDescriptor) ? 1 : 0;
   if (header.NameLength > kMaxEntryNameLength) NameTooLong();
   ReadExact(header.NameLength, Sfx.EntryName);
-  SeekForward(header.ExtraLength);
+  SkipRecordBytes(header.ExtraLength);
   RefuseUnsafeName();
+  CheckEntrySizes();
   LPSTR last = LastChar(Sfx.EntryName);
   if (last && IsPathSeparator(static_cast<BYTE>(*last)) && !IsMultiByteChar(last))
     ProcessFolderEntry();
   else
     ProcessFileEntry();
-  if (Sfx.EntryHasDescriptor) SeekForward(kDataDescriptorSize);
+  if (Sfx.EntryHasDescriptor) SkipRecordBytes(kDataDescriptorSize);
 }
 
 void SkipCentralHeader() {
@@ -122,11 +137,13 @@ void SkipCentralHeader() {
   UINT commentLength = fixed[kCentralCommentLengthAt] | fixed[kCentralCommentLengthAt + 1] << 8;
   if (nameLength > kMaxEntryNameLength) NameTooLong();
   ReadExact(nameLength, Sfx.EntryName);
-  SeekForward(static_cast<LONG>(extraLength + commentLength));
+  SkipRecordBytes(extraLength + commentLength);
 }
 
 void ReadEndRecord() {
   BYTE fixed[kEndRecordFixedSize];
   if (_lread(Sfx.ArchiveFile, fixed, sizeof fixed) != sizeof fixed) ReadError(7);  // cut inside the end record
-  SeekForward(fixed[kEndCommentLengthAt] | fixed[kEndCommentLengthAt + 1] << 8);
+  // Nothing is read after the end record, so a comment that runs past the
+  // file's end harms nothing: the position may go there unchecked.
+  _llseek(Sfx.ArchiveFile, fixed[kEndCommentLengthAt] | fixed[kEndCommentLengthAt + 1] << 8, FILE_CURRENT);
 }

@@ -16,7 +16,8 @@ struct LocalFileHeader {
   uint16_t ModTime;           // DOS time
   uint16_t ModDate;           // DOS date
   uint32_t Crc32;
-  LONG CompressedSize;        // counted down while the entry's data is read or skipped
+  uint32_t CompressedSize;    // unsigned, as the format has it; counted down while the
+                              // entry's data is read or skipped
   uint32_t UncompressedSize;
   uint16_t NameLength;
   uint16_t ExtraLength;

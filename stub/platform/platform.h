@@ -36,7 +36,9 @@ struct SfxConfigRecord;
 // the record compiled into the image (which the builder filled in on disk and
 // the loader mapped); the host build reads it from the file that plays the
 // part of the module (GetModuleFileNameA), since the host binary's own copy
-// was never filled in. Null when no record can be found.
+// was never filled in, where the loader would map it: in the image's own
+// sections, never in its headers or payload. Null when no record can be
+// found.
 const SfxConfigRecord* PlatformSfxRecord();
 
 // Runs the main dialog modally from an in-memory template. Kept behind the

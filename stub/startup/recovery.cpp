@@ -23,6 +23,8 @@ void FatalError(LPCSTR text) {
 
 void HeaderCorrupt() { FatalError(HeaderCorruptText()); }
 
+void ArchiveDamaged() { FatalError(MsgText(MsgZipDamaged)); }
+
 void ReadError(int number) {
   CHAR suffix[kReadErrorSuffixSize];
   wsprintfA(suffix, kReadErrorSuffix, number);

@@ -23,6 +23,10 @@
 // FatalError with the fixed header-corrupt text.
 [[noreturn]] void HeaderCorrupt();
 
+// FatalError with the damaged-archive text: a record gives a size or an
+// offset that the file cannot hold.
+[[noreturn]] void ArchiveDamaged();
+
 // "Error reading <ModulePath>. ..." with " <number>" appended; FatalError.
 [[noreturn]] void ReadError(int number);
 

@@ -23,6 +23,10 @@ constexpr unsigned kSlideWindowAlloc = 32776;         // 32 KiB window in use
 constexpr unsigned kIoBlockAlloc = 2068;              // 2,048 bytes in use
 constexpr unsigned kIoChunkSize = 2048;
 constexpr unsigned kSignatureFieldSize = 5;           // four signature bytes and a NUL
+// The messages are looked at after every block written and after every
+// this many bytes of entry data read, so that a stream that reads much and
+// writes nothing (a run of empty deflate blocks) still answers an abort.
+constexpr DWORD kPumpInputInterval = 0x10000;
 
 // Resume codes of a RecoveryPoint: 0 is the first return of setjmp.
 constexpr int kResumeCancelled = 1;  // Cancel at the overwrite question
@@ -78,6 +82,7 @@ struct SfxState {
   BYTE* InputCursor;
   LONG InputAvailable;         // bytes of the chunk left after the one handed out last
   UINT InputOverrun;           // bytes asked for after the input was exhausted
+  DWORD InputSincePump;        // entry data read since the messages were last looked at
 
   // archive/ (the deflate decoder)
   uintptr_t BitBuffer;         // input bits not yet consumed, next bit lowest; a machine

@@ -364,4 +364,92 @@ TEST(InfoCommand, RefusesAFileWithoutARecord) {
   }
 }
 
+// ---- two views of one file ----------------------------------------------------
+
+// `zip` (a whole archive whose offsets count from its own start) appended
+// to `image`, its offsets moved to count from the start of the file, as a
+// publisher's ZIP tool would leave them. The end record's position in the
+// file is returned.
+size_t AppendArchive(std::vector<uint8_t>& image, std::vector<uint8_t> zip) {
+  size_t base = image.size(), end = zip.size() - 22;  // no comment
+  uint32_t directoryAt = Le32(zip, end + 16);
+  for (size_t at = directoryAt; at < end; at += 46 + Le16(zip, at + 28) + Le16(zip, at + 30) + Le16(zip, at + 32))
+    PutU32(zip, at + 42, Le32(zip, at + 42) + static_cast<uint32_t>(base));
+  PutU32(zip, end + 16, directoryAt + static_cast<uint32_t>(base));
+  image.insert(image.end(), zip.begin(), zip.end());
+  return base + end;
+}
+
+// The stub reads the record compiled into its image and walks the local
+// records from its ArchiveOffset; unzip -l reads the central directory at
+// the file's end. A file made so that the two differ (payload.txt for the
+// stub, harmless.txt for the others) must be damaged to info and test, and
+// never show harmless.txt as the archive. The forgeries:
+//   appended:  a second archive appended after the built one; the record is
+//              untouched and the stub still extracts the first.
+//   forged:    the same, and a copy of the record in the DOS header area
+//              (which no loader reads; it is the first marker in the file)
+//              pointing at the appended archive, the real record's stub CRC
+//              switched off so that the stub accepts the file.
+TEST(TwoViews, ArchiveTheStubWalksMustBeTheOneTheDirectoryLists) {
+  std::string folder = MakeTempFolder();
+  std::string unzip = RequireTool("unzip");
+  WriteFile(folder + "/payload.txt", {'p', 'a', 'y', '\n'});
+  WriteFile(folder + "/harmless.txt", {'o', 'k', '\n'});
+  ASSERT_EQ(RunSfx({"build", "-o", folder + "/built.exe", "-C", folder, "payload.txt"}).status, 0);
+  ASSERT_EQ(RunShell("cd " + ShellQuote(folder) + " && " + RequireTool("zip") + " -q -X h.zip harmless.txt").status, 0);
+  const std::vector<uint8_t> built = ReadFile(folder + "/built.exe"), harmless = ReadFile(folder + "/h.zip");
+  const long record = FindRecord(built);
+  constexpr size_t kDosAreaRecord = 64;  // right after the DOS header, before the image header
+  ASSERT_GE(Le32(built, 60), kDosAreaRecord + 60) << "no room for a record before the image header";
+
+  struct Forgery {
+    const char* name;
+    bool appended, forgedRecord;
+  } const forgeries[] = {{"untouched", false, false}, {"appended", true, false}, {"forged", true, true}};
+  for (const Forgery& f : forgeries) {
+    SCOPED_TRACE(f.name);
+    std::vector<uint8_t> image = built;
+    if (f.appended) {
+      uint32_t appendedAt = static_cast<uint32_t>(image.size());
+      size_t endRecord = AppendArchive(image, harmless);
+      if (f.forgedRecord) {
+        PutU32(image, record + kStubCrcAt, 0);
+        std::copy(image.begin() + record, image.begin() + record + 60, image.begin() + kDosAreaRecord);
+        PutU32(image, kDosAreaRecord + kArchiveAt, appendedAt);
+        PutU32(image, kDosAreaRecord + kEndRecordAt, static_cast<uint32_t>(endRecord));
+      }
+    }
+    std::string exe = folder + "/" + f.name + ".exe";
+    WriteFile(exe, image);
+    CommandResult listed = RunShell(unzip + " -l " + ShellQuote(exe));
+    EXPECT_NE(listed.out.find(f.appended ? "harmless.txt" : "payload.txt"), std::string::npos) << listed.out;
+
+    CommandResult tested = RunSfx({"test", exe});
+    CommandResult info = RunSfx({"info", exe});
+    std::string extracted = folder + "/out-" + f.name;
+    CommandResult extract = RunSfx({"extract", exe, "-d", extracted});
+    if (!f.appended) {
+      EXPECT_EQ(tested.status, 0) << tested.err;
+      EXPECT_EQ(info.status, 0) << info.err;
+    } else {
+      EXPECT_EQ(tested.status, kExitFailure) << tested.out;
+      EXPECT_EQ(LineCount(tested.err), 1) << tested.err;
+      EXPECT_EQ(tested.err.rfind("Zip file is damaged", 0), 0u) << tested.err;
+      EXPECT_NE(tested.err.find("\"harmless.txt\""), std::string::npos) << tested.err;
+      EXPECT_EQ(info.status, kExitFailure) << info.out;
+      EXPECT_EQ(LineCount(info.err), 1) << info.err;
+      EXPECT_NE(info.err.find("damaged"), std::string::npos) << info.err;
+      // info shows the record the stub reads, not the forged one
+      CommandResult json = RunSfx({"info", "--json", exe});
+      std::string archiveField = "\"ArchiveOffset\": " + std::to_string(Le32(built, record + kArchiveAt)) + ",";
+      EXPECT_NE(json.out.find(archiveField), std::string::npos) << json.out;
+    }
+    // extract is the stub's engine: it gets what the stub gets, whatever unzip lists.
+    EXPECT_EQ(extract.status, 0) << extract.err;
+    EXPECT_EQ(access((extracted + "/payload.txt").c_str(), F_OK), 0);
+    EXPECT_NE(access((extracted + "/harmless.txt").c_str(), F_OK), 0);
+  }
+}
+
 }  // namespace

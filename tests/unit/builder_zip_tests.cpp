@@ -184,6 +184,21 @@ TEST(WrapZip, RefusesWhatTheStubCannotExtract) {
        "z = zipfile.ZipFile(p, 'w'); z.writestr('a', b'x'); z.writestr('b', b'y'); z.close()\n"
        "b = bytearray(open(p, 'rb').read()); e = b.rfind(b'PK\\x05\\x06'); b[e + 8:e + 12] = (3).to_bytes(2, 'little') * 2\n"
        "open(p, 'wb').write(b)", "central directory"},
+      // An overlap bomb: 300 directory entries all pointing at one local
+      // record and its 64 KiB of data (wrapped, 19 MiB of entry data).
+      {"one record reached 300 times",
+       "import struct\n"
+       "z = zipfile.ZipFile(p, 'w'); z.writestr('a', b'x' * 65536); z.close()\n"
+       "b = open(p, 'rb').read(); c = b.find(b'PK\\x01\\x02'); h = bytearray(b[c:c + 46]); d = b''\n"
+       "for n in range(300):\n"
+       "    name = b'e%03d' % n; struct.pack_into('<H', h, 28, len(name)); d += bytes(h) + name\n"
+       "end = struct.pack('<4s4H2LH', b'PK\\x05\\x06', 0, 0, 300, 300, len(d), c, 0)\n"
+       "open(p, 'wb').write(b[:c] + d + end)",
+       "entries \"e000\" and \"e001\" share one local record"},
+      {"data over the next record",
+       "z = zipfile.ZipFile(p, 'w'); z.writestr('a', b'x' * 100); z.writestr('b', b'y' * 100); z.close()\n"
+       "b = bytearray(open(p, 'rb').read()); c = b.find(b'PK\\x01\\x02'); b[c + 20:c + 24] = (140).to_bytes(4, 'little')\n"
+       "open(p, 'wb').write(b)", "entries \"a\" and \"b\" overlap"},
   };
   std::string work = MakeTempFolder();
   for (const Case& c : cases) {

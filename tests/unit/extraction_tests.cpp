@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -239,6 +240,10 @@ std::vector<uint8_t> TwoStoredEntries(const std::string& folder) {
   return zip;
 }
 
+const char kZipDamaged[] =
+    "Zip file is damaged, truncated, or has been changed since it was created.   If you downloaded this file, try "
+    "downloading again.";
+
 struct DamageCase {
   const char* what;
   size_t cutAt;          // 0: not cut
@@ -249,7 +254,7 @@ struct DamageCase {
 
 TEST_F(Extraction, DamagedArchivesEndWithTheirMessage) {
   const DamageCase cases[] = {
-      {"cut inside the data", 135, 0, 0, "<2>"},
+      {"cut inside the data: its size runs past the file's end", 135, 0, 0, kZipDamaged},
       {"cut inside a signature", 5037, 0, 0, "<9>"},
       {"cut inside a local header", 5045, 0, 0, "<4>"},
       {"cut inside a name", 5067, 0, 0, "<1>"},
@@ -279,6 +284,173 @@ TEST_F(Extraction, DamagedArchivesEndWithTheirMessage) {
     }
     ASSERT_EQ(BoxTexts(), std::vector<std::string>{expected});
     EXPECT_EQ(HostMessageBoxes()[0].type, static_cast<UINT>(MB_OK | MB_ICONERROR));
+  }
+}
+
+// A folder, then two small stored files, written by zipfile:
+//   0    local header "d/" (30 + 2), no data
+//   32   local header "f.txt" (30 + 5), data 'F' x 100 at 67
+//   167  local header "g.txt" (30 + 5), data 'G' x 5 at 202
+//   207  central directory (3 headers), then the end record
+std::vector<uint8_t> FolderAndTwoFiles(const std::string& folder) {
+  return PythonZip(folder, "z.writestr('d/', '')\nz.writestr('f.txt', 'F' * 100)\nz.writestr('g.txt', 'G' * 5)");
+}
+constexpr size_t kFolderRecord = 0, kFileRecord = 32, kShortFileRecord = 167;
+constexpr size_t kFlagsAt = 6, kCompressedSizeAt = 18, kExtraLengthAt = 28;  // in a local header
+constexpr size_t kCentralCommentLengthAt = 32;                               // in a central header
+
+// The last central header's position.
+size_t LastCentralHeader(const std::vector<uint8_t>& zip) {
+  size_t at = zip.size() - 4;
+  while (memcmp(&zip[at], "PK\1\2", 4) != 0) at--;
+  return at;
+}
+
+struct LyingRecordCase {
+  const char* what;
+  size_t (*fieldAt)(const std::vector<uint8_t>& zip);
+  uint32_t value;
+  unsigned width;         // 2 or 4 bytes
+  bool spanned;           // the archive is the ".ZIP" volume of disk 1
+  bool fileExistsAnswerNo;  // f.txt exists and the overwrite question is answered No
+};
+
+// Each record lies about a size or a length; before, the walk seeked back
+// onto the same record for ever (a size of minus the record's length) or
+// ran past the file's end. Now every one ends at once with the damaged-
+// archive message, and nothing is created for the lying entry.
+TEST_F(Extraction, RecordsThatLieAboutSizesEndTheWalkAsDamaged) {
+  const LyingRecordCase cases[] = {
+      {"folder entry: size minus its own record", [](const auto&) { return kFolderRecord + kCompressedSizeAt; },
+       static_cast<uint32_t>(-32), 4, false, false},
+      {"folder entry: size minus its own record, spanned set",
+       [](const auto&) { return kFolderRecord + kCompressedSizeAt; }, static_cast<uint32_t>(-32), 4, true, false},
+      {"file entry: size minus its own record", [](const auto&) { return kFileRecord + kCompressedSizeAt; },
+       static_cast<uint32_t>(-35), 4, false, false},
+      {"file entry: size minus its own record, skipped at the question",
+       [](const auto&) { return kFileRecord + kCompressedSizeAt; }, static_cast<uint32_t>(-35), 4, false, true},
+      {"file entry: size minus its own record, spanned set",
+       [](const auto&) { return kFileRecord + kCompressedSizeAt; }, static_cast<uint32_t>(-35), 4, true, false},
+      {"file entry: size past the file's end", [](const auto&) { return kFileRecord + kCompressedSizeAt; },
+       0x10000, 4, false, false},
+      {"extra field past the file's end", [](const auto&) { return kFileRecord + kExtraLengthAt; }, 0xFFFF, 2,
+       false, false},
+      {"central header comment past the file's end",
+       [](const std::vector<uint8_t>& zip) { return LastCentralHeader(zip) + kCentralCommentLengthAt; }, 0xFFFF,
+       2, false, false},
+      {"encrypted entry shorter than its encryption header",
+       [](const auto&) { return kShortFileRecord + kFlagsAt; }, 0x1, 2, false, false},
+  };
+  for (const LyingRecordCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    ResetStubAndHost();
+    fs::remove_all(target_);
+    std::vector<uint8_t> zip = FolderAndTwoFiles(folder_);
+    size_t field = c.fieldAt(zip);
+    if (c.width == 2)
+      PutU16(zip, field, static_cast<uint16_t>(c.value));
+    else
+      PutU32(zip, field, c.value);
+    uint32_t flags = 0;
+    if (c.spanned) {
+      flags = SfxFlag::SpannedArchive;
+      WriteFile(folder_ + "/setup.ZIP", zip);
+      HostSetVolumeLabel('/', "PKBACK# 001");  // the module path's "drive" is "/:"
+    }
+    if (c.fileExistsAnswerNo) {
+      fs::create_directories(target_);
+      WriteFile(target_ + "/f.txt", {'o', 'l', 'd'});
+      HostQueueAnswers({IDNO});
+    }
+    auto started = std::chrono::steady_clock::now();
+    RunOutcome outcome = Extract(zip, flags);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    EXPECT_EQ(outcome.runCode, 2);
+    EXPECT_LT(seconds, 1.0);
+    std::vector<std::string> texts = BoxTexts();
+    ASSERT_FALSE(texts.empty());
+    EXPECT_EQ(texts.back(), kZipDamaged);
+    if (!c.fileExistsAnswerNo && c.fieldAt(zip) < kShortFileRecord) EXPECT_FALSE(fs::exists(target_ + "/f.txt"));
+  }
+}
+
+// A one-entry archive around raw entry data, laid out by hand:
+//   0   local header, name, data
+//   ..  central header, end record
+std::vector<uint8_t> OneEntryZip(const std::string& name, uint16_t method, const std::vector<uint8_t>& data,
+                                 uint32_t crc, uint32_t size) {
+  std::vector<uint8_t> zip;
+  auto u16 = [&](uint32_t v) { zip.push_back(v & 0xFF), zip.push_back((v >> 8) & 0xFF); };
+  auto u32 = [&](uint32_t v) { u16(v & 0xFFFF), u16(v >> 16); };
+  auto bytes = [&](const void* p, size_t n) { zip.insert(zip.end(), (const uint8_t*)p, (const uint8_t*)p + n); };
+  bytes("PK\3\4", 4), u16(20), u16(0), u16(method), u16(0), u16(0x21), u32(crc);
+  u32(static_cast<uint32_t>(data.size())), u32(size), u16(static_cast<uint16_t>(name.size())), u16(0);
+  bytes(name.data(), name.size()), bytes(data.data(), data.size());
+  uint32_t directoryAt = static_cast<uint32_t>(zip.size());
+  bytes("PK\1\2", 4), u16(20), u16(20), u16(0), u16(method), u16(0), u16(0x21), u32(crc);
+  u32(static_cast<uint32_t>(data.size())), u32(size), u16(static_cast<uint16_t>(name.size()));
+  u16(0), u16(0), u16(0), u16(0), u32(0), u32(0);
+  bytes(name.data(), name.size());
+  uint32_t directorySize = static_cast<uint32_t>(zip.size()) - directoryAt;
+  bytes("PK\5\6", 4), u16(0), u16(0), u16(1), u16(1), u32(directorySize), u32(directoryAt), u16(0);
+  return zip;
+}
+
+// A deflate stream (RFC 1951) that decodes to nothing: `blocks` empty fixed
+// blocks, 10 bits each, the last one final:
+//   BFINAL (1 bit), BTYPE = 01 (2 bits, low bit first), end of block: code
+//   256, seven 0 bits.
+std::vector<uint8_t> EmptyFixedBlocks(size_t blocks) {
+  std::vector<uint8_t> stream((blocks * 10 + 7) / 8, 0);
+  for (size_t n = 0; n < blocks; n++) {
+    size_t bit = n * 10;
+    if (n + 1 == blocks) stream[bit / 8] |= 1 << (bit % 8);  // BFINAL
+    bit++;
+    stream[bit / 8] |= 1 << (bit % 8);  // BTYPE's low bit; its high bit and the code stay 0
+  }
+  return stream;
+}
+
+// Input that writes nothing: a stream of empty blocks reads much and never
+// fills an output block, and a run of empty entries reads only records. The
+// messages are looked at while input is read all the same, at least once
+// per 64 KiB, and an abort confirmed there ends the run silently. Each
+// input's first case is the control: with no abort the run completes.
+TEST_F(Extraction, AbortIsAnsweredWhileNothingIsWritten) {
+  const size_t kStreamBytes = 256u << 10;
+  const std::vector<uint8_t> emptyBlocks =
+      OneEntryZip("nothing.bin", 8, EmptyFixedBlocks(kStreamBytes * 8 / 10), 0, 0);
+  const size_t kPumpsAtLeast = kStreamBytes / 0x10000 - 1;  // one per 64 KiB read, the last one spared
+  // 4,000 empty files: some 130 KiB of records read (30 bytes a local record,
+  // 4 of each central one, names apart), and no data.
+  const std::vector<uint8_t> emptyEntries =
+      PythonZip(folder_, "for n in range(4000): z.writestr('e%04d' % n, b'')");
+  struct {
+    const char* what;
+    const std::vector<uint8_t>& zip;
+    size_t pumpsBeforeYes;  // the answer Yes after this many No; none when 0
+    double withinSeconds;
+  } const cases[] = {{"empty blocks, no abort: an empty file", emptyBlocks, 0, 10.0},
+                     {"empty blocks, abort confirmed at the first look", emptyBlocks, 1, 0.5},
+                     {"empty blocks, abort after one look per 64 KiB read", emptyBlocks, kPumpsAtLeast, 10.0},
+                     {"empty entries, no abort: every file made", emptyEntries, 0, 10.0},
+                     {"empty entries, abort confirmed at the first look", emptyEntries, 1, 10.0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ResetStubAndHost();
+    fs::remove_all(target_);
+    std::vector<bool> answers(c.pumpsBeforeYes, false);
+    if (c.pumpsBeforeYes) answers.back() = true;
+    HostQueuePumpAnswers(answers);
+    auto started = std::chrono::steady_clock::now();
+    RunOutcome outcome = Extract(c.zip);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    bool aborted = c.pumpsBeforeYes != 0;
+    EXPECT_EQ(outcome.runCode, aborted ? 2 : 0);
+    EXPECT_EQ(outcome.exitCode, aborted ? kExitCancelled : kExitSuccess);
+    EXPECT_TRUE(BoxTexts().empty());  // a confirmed abort shows nothing more
+    if (&c.zip == &emptyEntries) EXPECT_EQ(outcome.filesUnzipped < 4000, aborted) << outcome.filesUnzipped;
+    EXPECT_LT(seconds, c.withinSeconds);
   }
 }
 

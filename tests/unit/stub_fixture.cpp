@@ -41,6 +41,19 @@ SyntheticLayout MakeSyntheticSfx(const SyntheticSfx& options) {
   uint32_t headerSize = options.pe32Plus ? kPe32PlusImageHeaderSize : kPe32ImageHeaderSize;
   for (uint32_t i = kSyntheticLfanew + headerSize; i < kSyntheticRecordOffset; i++)
     b[i] = static_cast<uint8_t>(i * 7);  // the stub's "code"
+  // The file header: i386 with a PE32 optional header of 224 bytes (x86-64
+  // with a PE32+ one of 240), one section; the one section holds the "code"
+  // and the record, as a loader maps it.
+  const uint32_t fileHeader = kSyntheticLfanew + 4, sectionTable = kSyntheticLfanew + headerSize;
+  PutU16(b, fileHeader, options.pe32Plus ? 0x8664 : 0x14C);
+  PutU16(b, fileHeader + 2, 1);
+  PutU16(b, fileHeader + 16, static_cast<uint16_t>(headerSize - 4 - 20));
+  const uint32_t sectionSize = kSyntheticRecordOffset + SfxConfigOffset::RecordSize - kSyntheticSectionOffset;
+  memcpy(&b[sectionTable], ".data\0\0\0", 8);
+  PutU32(b, sectionTable + 8, sectionSize);                // VirtualSize
+  PutU32(b, sectionTable + 12, 0x1000);                    // VirtualAddress
+  PutU32(b, sectionTable + 16, sectionSize);               // SizeOfRawData
+  PutU32(b, sectionTable + 20, kSyntheticSectionOffset);  // PointerToRawData
 
   b.resize(kSyntheticRecordOffset + SfxConfigOffset::RecordSize, 0);
   memcpy(&b[kSyntheticRecordOffset], SfxImage.Config.SfxMarker, kSfxMarkerSize);

@@ -10,9 +10,10 @@
 #include <vector>
 
 // A made-up self-extractor: a DOS header, a PE32 (or PE32+) image header
-// whose entry point is kSyntheticEntryPoint, some "code", the configuration
-// record, the ConfigBlock and a ZIP archive (by default an empty one: its end
-// record).
+// whose entry point is kSyntheticEntryPoint, a section table of one section,
+// some "code", the configuration record (the section's raw data runs from
+// kSyntheticSectionOffset to the record's end), the ConfigBlock and a ZIP
+// archive (by default an empty one: its end record).
 struct SyntheticSfx {
   uint32_t flags = SfxFlag::CrcAfterHeaders;
   bool pe32Plus = false;  // the x64 stub's image header, 16 bytes longer
@@ -26,6 +27,7 @@ struct SyntheticSfx {
 
 constexpr uint32_t kSyntheticEntryPoint = 0x1234;
 constexpr uint32_t kSyntheticLfanew = 64;
+constexpr uint32_t kSyntheticSectionOffset = 384;
 constexpr uint32_t kSyntheticCodeOffset = 400;  // a byte inside the stub's "code"
 constexpr uint32_t kSyntheticRecordOffset = 512;
 

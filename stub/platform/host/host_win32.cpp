@@ -5,6 +5,7 @@
 // the path is handed to POSIX (a trail byte 0x5C of a double-byte character
 // stays as it is, as it does on Windows).
 #include "platform/host/host_control.h"
+#include "platform/host/sfx_record_locator.h"
 #include "platform/platform.h"
 #include "container/sfx_config.h"
 #include "container/message_table.h"
@@ -187,31 +188,28 @@ std::string HostDescribeBox(const HostMessageBox& box) {
 
 std::string ExistingPathIgnoringCase(const std::string& path);
 
-// Scans the module file in chunks (the record lies in the stub part, near
-// the start) so that a large self-extractor is never read whole.
+// The record where the loaded stub finds it (sfx_record_locator.h). Only
+// the headers and the stub's own sections are read, never the payload, so
+// that a large self-extractor is not read whole.
 const SfxConfigRecord* PlatformSfxRecord() {
   static SfxConfigRecord record;
+  constexpr size_t kHeadSize = 0x10000;     // the headers and section table lie well inside
+  constexpr uint64_t kStubPartLimit = 1u << 30;  // no stub is this large
   FILE* file = fopen(ExistingPathIgnoringCase(PosixPath(Settings().modulePath.c_str())).c_str(), "rb");
   if (!file) return nullptr;
-  const BYTE* marker = SfxImage.Config.SfxMarker;
-  std::vector<BYTE> window;
-  BYTE chunk[65536];
-  size_t got;
-  bool found = false;
-  while (!found && (got = fread(chunk, 1, sizeof chunk, file)) > 0) {
-    window.insert(window.end(), chunk, chunk + got);
-    for (size_t p = 0; p + sizeof record <= window.size(); p++) {
-      if (memcmp(window.data() + p, marker, kSfxMarkerSize) == 0) {
-        memcpy(&record, window.data() + p, sizeof record);
-        found = true;
-        break;
-      }
-    }
-    // Keep only what a record starting near the end could still need.
-    if (!found && window.size() > sizeof record) window.erase(window.begin(), window.end() - sizeof record);
+  std::vector<uint8_t> image(kHeadSize);
+  image.resize(fread(image.data(), 1, image.size(), file));
+  uint64_t needed = StubPartSize(image.data(), image.size());
+  if (needed > image.size() && needed <= kStubPartLimit) {
+    size_t have = image.size();
+    image.resize(needed);
+    image.resize(have + fread(image.data() + have, 1, needed - have, file));
   }
   fclose(file);
-  return found ? &record : nullptr;
+  long at = LocateSfxRecord(image.data(), image.size());
+  if (at < 0) return nullptr;
+  memcpy(&record, image.data() + at, sizeof record);
+  return &record;
 }
 
 INT_PTR PlatformRunMainDialog(HINSTANCE, LPCDLGTEMPLATEA) {
