@@ -39,6 +39,11 @@ const char kBuildUsage[] =
     "  --info TEXT            text shown by \"-info\" (default: the options given here)\n"
     "  --overwrite            \"overwrite without prompting\" starts checked\n"
     "  --auto                 unattended mode unless the command line says NOAUTO\n"
+    "  --run \"COMMAND LINE\"   a setup: after extracting, run this in the extraction folder (a program\n"
+    "                         there is found first; {folder} stands for the folder), wait for it and\n"
+    "                         end with its exit code\n"
+    "  --temp                 with --run: extract into a fresh folder under the user's temporary folder,\n"
+    "                         asking for no destination, and remove that folder after the program ends\n"
     "  --password TEXT        encrypt every entry with traditional ZIP encryption\n"
     "  --level N              deflate level, 0 stores (default 9)\n"
     "  --codepage N           Windows ANSI code page of names and texts: 1252 (default) or 932\n"
@@ -54,10 +59,10 @@ const char kBuildUsage[] =
 struct BuildOptions {
   std::string output, zip, stub, baseFolder;
   std::vector<std::string> paths;
-  std::string folder, prompt, caption, info, password;
+  std::string folder, prompt, caption, info, password, run;
   bool haveInfo = false, havePassword = false;
   std::string promptButtons = "ok";
-  bool captionTitle = false, overwrite = false, automatic = false;
+  bool captionTitle = false, overwrite = false, automatic = false, temp = false;
   bool noStubCrc = false, crcFromStart = false, exeVolumes = false, splitSet = false;
   int level = 9;
   unsigned codePage = 1252;
@@ -127,6 +132,9 @@ int ParseBuildOptions(int argc, char** argv, BuildOptions* o) {
     }
     else if (arg == "--folder") { if (!next(&o->folder)) return Usage("--folder needs a text"); }
     else if (arg == "--prompt") { if (!next(&o->prompt)) return Usage("--prompt needs a text"); }
+    else if (arg == "--run") {
+      if (!next(&o->run) || o->run.find_first_not_of(' ') == std::string::npos) return Usage("--run needs a command line");
+    }
     else if (arg == "--caption") { if (!next(&o->caption)) return Usage("--caption needs a text"); }
     else if (arg == "--info") { if (!next(&o->info)) return Usage("--info needs a text"); o->haveInfo = true; }
     else if (arg == "--password") {
@@ -152,6 +160,7 @@ int ParseBuildOptions(int argc, char** argv, BuildOptions* o) {
     else if (arg == "--caption-title") o->captionTitle = true;
     else if (arg == "--overwrite") o->overwrite = true;
     else if (arg == "--auto") o->automatic = true;
+    else if (arg == "--temp") o->temp = true;
     else if (arg == "--no-stub-crc") o->noStubCrc = true;
     else if (arg == "--crc-from-start") o->crcFromStart = true;
     else if (arg == "--exe-volumes") o->exeVolumes = true;
@@ -164,13 +173,16 @@ int ParseBuildOptions(int argc, char** argv, BuildOptions* o) {
   if (o->zip.empty() == o->paths.empty()) return Usage("give either PATHs or --zip IN.zip");
   if ((o->exeVolumes || o->splitSet) && !o->span && !o->splitSet) return Usage("--exe-volumes needs --span");
   if (o->splitSet && o->zip.empty()) return Usage("--split-set needs --zip");
+  if (o->temp && o->run.empty()) return Usage("--temp needs --run: the folder is removed once the program has run");
+  if (o->temp && !o->folder.empty()) return Usage("--temp extracts into a folder of its own: leave out --folder");
   return -1;
 }
 
 // The texts in the target code page, checked against their limits later.
 bool ConvertTexts(const BuildOptions& o, SfxSettings* s, std::string* error) {
   const std::pair<const std::string*, std::string*> texts[] = {
-      {&o.folder, &s->folder}, {&o.prompt, &s->prompt}, {&o.caption, &s->caption}, {&o.info, &s->info}};
+      {&o.folder, &s->folder}, {&o.prompt, &s->prompt}, {&o.caption, &s->caption}, {&o.info, &s->info},
+      {&o.run, &s->run}};
   for (const auto& [from, to] : texts)
     if (!Utf8ToCodePage(*from, o.codePage, to)) {
       *error = "the text \"" + *from + "\" cannot be written in code page " + std::to_string(o.codePage);
@@ -201,6 +213,7 @@ uint32_t FlagsOf(const BuildOptions& o, const ZipArchive& archive) {
   if (o.captionTitle) flags |= SfxFlag::CaptionAsTitle;
   if (o.promptButtons != "ok") flags |= SfxFlag::PromptAsks;
   if (o.promptButtons == "okcancel") flags |= SfxFlag::PromptOkCancel;
+  if (o.temp) flags |= SfxFlag::ExtractToTemp;
   for (const ZipEntry& entry : archive.entries)
     if (entry.flags & kFlagEncryptedEntry) flags |= SfxFlag::HasPassword;
   return flags;

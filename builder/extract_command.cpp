@@ -229,6 +229,7 @@ struct RunResult {
   int runCode;  // -1: no run took place (start-up ended the program)
   std::string summary;  // the stub's count of files unzipped
   bool wrongPassword;
+  std::string runCommand;  // a setup's program, which is never run here
 };
 
 // One start of the self-extractor with a run of its engine. A quiet run
@@ -244,7 +245,7 @@ RunResult RunOnce(const ExtractOptions& options, const std::string& password, bo
     HostSetModulePath(AbsolutePath(options.file));
   }
   HostSetRecording(false);  // nothing is kept per entry, whatever the archive's size
-  RunResult result{0, -1, "", false};
+  RunResult result{0, -1, "", false, ""};
   // A box from the run comes while the message table is loaded, so its text
   // can be compared with the table's (start-up boxes may come before it).
   HostSetMessageBoxHandler([&](const HostMessageBox& box) {
@@ -263,6 +264,7 @@ RunResult RunOnce(const ExtractOptions& options, const std::string& password, bo
       Sfx.Password = passwordBuffer;
     }
     result.runCode = RunExtraction();
+    result.runCommand = Sfx.RunCommand;
     // The texts go with the table when the program shuts down: take them now.
     char line[128];
     snprintf(line, sizeof line, MsgText(MsgFilesUnzipped), static_cast<int>(Sfx.FilesUnzipped));
@@ -307,6 +309,10 @@ int Run(ExtractOptions& options) {
   std::string password = ChoosePassword(options);
   RunResult result = RunOnce(options, password, options.testOnly, false);
   if (result.runCode == 0) printf("%s%s\n", result.summary.c_str(), options.testOnly ? " (tested, nothing written)" : "");
+  // A setup's program is a Windows program: the host tool extracts, and
+  // says what the self-extractor would have run.
+  if (result.runCode == 0 && !result.runCommand.empty())
+    printf("not run here: the setup's command \"%s\"\n", result.runCommand.c_str());
   if (result.runCode < 0 && result.exitCode == 0) {
     fputs("dravik-sfx: the self-extractor ended before extracting\n", stderr);
     return 2;

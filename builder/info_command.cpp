@@ -18,7 +18,8 @@
 namespace {
 
 const char kInfoUsage[] = "usage: dravik-sfx info FILE.exe\n"
-                          "Shows the configuration record, its flags, the five texts and an archive summary.\n";
+                          "Shows the configuration record, its flags, the texts (with a setup's run command) and an\n"
+                          "archive summary.\n";
 
 uint32_t Le32(const std::vector<uint8_t>& b, size_t at) { return GetLe32(&b[at]); }
 uint16_t Le16(const std::vector<uint8_t>& b, size_t at) { return GetLe16(&b[at]); }
@@ -29,7 +30,8 @@ void PrintFlags(uint32_t flags) {
       {SfxFlag::HasPassword, "HasPassword"},           {SfxFlag::AutoUnzip, "AutoUnzip"},
       {SfxFlag::CrcAfterHeaders, "CrcAfterHeaders"},   {SfxFlag::SpannedArchive, "SpannedArchive"},
       {SfxFlag::ExeFirstVolume, "ExeFirstVolume"},     {SfxFlag::CaptionAsTitle, "CaptionAsTitle"},
-      {SfxFlag::PromptAsks, "PromptAsks"},             {SfxFlag::PromptOkCancel, "PromptOkCancel"}};
+      {SfxFlag::PromptAsks, "PromptAsks"},             {SfxFlag::PromptOkCancel, "PromptOkCancel"},
+      {SfxFlag::ExtractToTemp, "ExtractToTemp"}};
   printf("SfxFlags            0x%08X", flags);
   for (const auto& [bit, name] : kNames)
     if (flags & bit) printf(" %s", name);
@@ -48,10 +50,12 @@ void PrintText(const char* label, const std::string& text) {
   printf("\"\n");
 }
 
+// The five texts, and the run command when the block has a sixth.
 void PrintTexts(const std::vector<uint8_t>& b, uint32_t from, uint32_t to) {
-  static const char* const kLabels[] = {"Folder", "Credit", "StartupPrompt", "Caption", "InfoText"};
+  static const char* const kLabels[] = {"Folder", "Credit", "StartupPrompt", "Caption", "InfoText", "RunCommand"};
   size_t at = from;
   for (const char* label : kLabels) {
+    if (label == kLabels[5] && at >= to) break;  // no program to run
     std::string text;
     while (at < to && at < b.size() && b[at]) text += static_cast<char>(b[at++]);
     at++;
