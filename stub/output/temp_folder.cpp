@@ -23,7 +23,7 @@ constexpr UINT kTempNameLength = 16;  // "\dravik-" and eight hex digits
   FatalError(Sfx.MessageBuffer);  // no temporary folder, or no new folder can be made in it
 }
 
-void MakeTempFolder() {
+void MakeFreshTempFolder() {
   CHAR base[kPathBufferSize];
   if (!PlatformUserTempFolder(base)) CannotMakeTempFolder("%TEMP%");
   StripTrailingSeparator(base);

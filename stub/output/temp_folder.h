@@ -8,7 +8,7 @@
 // Makes a new folder under the user's temporary folder, named after a number
 // no existing folder there has, and keeps its path in TempFolder and in
 // TargetFolder. FatalError when no such folder can be made.
-void MakeTempFolder();
+void MakeFreshTempFolder();
 
 // Removes TempFolder and everything in it, then forgets it; does nothing when
 // none was made. Never leaves the folder: a directory that is a reparse point

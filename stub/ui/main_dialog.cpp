@@ -94,7 +94,7 @@ void HideFolderChoice(HWND dialog) {
 
 // Makes the temporary setup's folder at its first run.
 void EnsureTempFolder() {
-  if (!Sfx.TempFolder[0]) MakeTempFolder();
+  if (!Sfx.TempFolder[0]) MakeFreshTempFolder();
 }
 
 // A setup's program runs once its files are out, after the dialog has gone.
