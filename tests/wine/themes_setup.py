@@ -135,6 +135,32 @@ def only_beside_files_left(name):
     return check
 
 
+def outside_folder(w):
+    """A folder outside the temporary base holding files of its own; its
+    Linux path (run_probe links to it with /bin/ln)."""
+    outside = os.path.join(w.folder, "link-outside")
+    os.makedirs(os.path.join(outside, "sub"), exist_ok=True)
+    for name in ("precious.txt", os.path.join("sub", "precious2.txt")):
+        with open(os.path.join(outside, name), "w") as f:
+            f.write("not the setup's\n")
+    return outside
+
+
+def link_never_entered(name):
+    """The folder a link inside the temporary folder led to keeps every file;
+    of the temporary folder nothing is left but, at most, the link itself
+    (Wine 8 removes no link, with either RemoveDirectoryA or DeleteFileA;
+    Windows removes a junction or a directory link with RemoveDirectoryA)."""
+    def check(w):
+        outside = os.path.join(w.folder, "link-outside")
+        for kept in ("precious.txt", os.path.join("sub", "precious2.txt")):
+            expect(os.path.exists(os.path.join(outside, kept)), "the removal followed the link: %s is gone" % kept)
+        folder, _ = report(w, name)
+        left = os.listdir(linux_path(folder)) if os.path.exists(linux_path(folder)) else []
+        expect(left in ([], ["outside-link"]), "left in the temporary folder: %r" % left)
+    return check
+
+
 def nothing_left(name, ran=False):
     def check(w):
         expect(os.path.exists(report_file(w, name)) == ran, "run_probe %s" % ("did not run" if ran else "ran"))
@@ -183,6 +209,8 @@ def theme_setup():
               after=ran_in_temp_and_gone("placeholder", line_ends=quoted_folder)),
         setup("hostile", temp + [probe("hostile", 5, "--hostile")], [], 5, neighbour=True,
               after=only_beside_files_left("hostile")),
+        setup("link", temp + [lambda w: probe("link", 0, "--unix-link", outside_folder(w))(w)], [], 0,
+              after=link_never_entered("link")),
         setup("missing", temp + ["no_such_program.exe /x"], [cannot_start("no_such_program.exe")], EXIT_ERROR_BOX,
               steps=["--click", "OK"], after=nothing_left("missing")),
         setup("notaprogram", temp + ["readme.txt /x"], [cannot_start("readme.txt")], EXIT_ERROR_BOX,
