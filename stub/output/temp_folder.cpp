@@ -13,10 +13,10 @@
 #include "startup/sfx_state.h"
 #include "util/path_text.h"
 
-static const char kTempNameFormat[] = "%s\\dravik-%08lx";
+static const char kTempNameFormat[] = "%sdravik-%08lx";
 static const char kEverything[] = "\\*";
 constexpr UINT kTempNameAttempts = 64;
-constexpr UINT kTempNameLength = 16;  // "\dravik-" and eight hex digits
+constexpr UINT kTempNameLength = 16;  // a separator, "dravik-" and eight hex digits
 
 [[noreturn]] static void CannotMakeTempFolder(LPCSTR path) {
   wsprintfA(Sfx.MessageBuffer, MsgText(MsgCannotCreateFolder), path);
@@ -26,8 +26,8 @@ constexpr UINT kTempNameLength = 16;  // "\dravik-" and eight hex digits
 void MakeFreshTempFolder() {
   CHAR base[kPathBufferSize];
   if (!PlatformUserTempFolder(base)) CannotMakeTempFolder("%TEMP%");
-  StripTrailingSeparator(base);
   if (lstrlenA(base) + kTempNameLength > MAX_PATH) CannotMakeTempFolder(base);
+  EnsureTrailingSeparator(base);  // a drive's root ("C:\\") has its separator already
   // CreateDirectoryA fails for a name that exists, so the folder made is
   // always a new one: nothing already there is ever taken over (and later
   // removed).

@@ -246,6 +246,13 @@ TEST_F(SetupMode, EachTemporaryFolderIsNewAndUnderTmp) {
   EXPECT_NE(made[1], made[2]);
 }
 
+TEST_F(SetupMode, ATmpEndingInASeparatorGetsNoSecond) {
+  setenv("TMP", (base_ + "\\").c_str(), 1);
+  ASSERT_TRUE(Guarded([] { MakeFreshTempFolder(); }));
+  EXPECT_EQ(std::string(Sfx.TempFolder).rfind(base_ + "\\dravik-", 0), 0u) << Sfx.TempFolder;
+  EXPECT_EQ(FoldersInBase().size(), 1u);
+}
+
 TEST_F(SetupMode, NoTemporaryFolderIsAnErrorBox) {
   unsetenv("TMP");
   unsetenv("TEMP");
@@ -325,6 +332,44 @@ TEST_F(SetupMode, RemovalNeverFollowsALinkOutOfTheFolder) {
     EXPECT_FALSE(fs::exists(fs::symlink_status(posixMade)));
     EXPECT_TRUE(fs::exists(outside + "/precious.txt"));
     EXPECT_TRUE(fs::exists(outside + "/sub/precious2.txt"));
+  }
+}
+
+// ---- the ConfigBlock's sixth text --------------------------------------------------------
+
+// The run command as start-up reads it: a sixth text, or none in a block of
+// five (every file built without --run); a block whose texts lack their NULs
+// is read no further than its end.
+TEST_F(SetupMode, TheRunCommandIsTheSixthTextWhenThereIsOne) {
+  struct Case {
+    const char* what;
+    std::string runCommand;
+    bool stripNuls;
+    const char* read;
+  } cases[] = {
+      {"six texts", "setup.exe /q", false, "setup.exe /q"},
+      {"five texts", "", false, ""},
+      {"five texts without their NULs", "", true, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ResetStubAndHost();
+    SyntheticSfx options;
+    options.runCommand = c.runCommand;
+    options.withStubCrc = false;
+    SyntheticLayout layout = MakeSyntheticSfx(options);
+    if (c.stripNuls)
+      for (uint32_t at = layout.configBlockOffset; at < layout.archiveOffset; at++)
+        if (!layout.bytes[at]) layout.bytes[at] = 'n';
+    std::string folder = MakeTempFolder();
+    WriteFile(folder + "/setup.exe", layout.bytes);
+    HostSetModulePath(folder + "/setup.exe");
+    std::string read = "(dialog not run)";
+    HostSetMainDialogHandler([&] { read = Sfx.RunCommand; });
+    std::string tail;
+    EXPECT_EQ(StartSelfExtractor(nullptr, tail.data()), kExitSuccess);
+    EXPECT_EQ(read, c.read);
+    EXPECT_TRUE(HostProgramStarts().empty());  // nothing is due without a successful run
   }
 }
 
