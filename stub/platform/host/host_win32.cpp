@@ -367,8 +367,6 @@ HANDLE FindFirstFileA(LPCSTR path, LPWIN32_FIND_DATAA data) {
     FindClose(reinterpret_cast<HANDLE>(search));
     return INVALID_HANDLE_VALUE;
   }
-  struct stat info;
-  if (stat(posix.c_str(), &info) != 0 && lstat(posix.c_str(), &info) != 0) return INVALID_HANDLE_VALUE;
   if (!FindAttributes(posix, data)) return INVALID_HANDLE_VALUE;
   size_t slash = posix.find_last_of('/');
   std::string name = slash == std::string::npos ? posix : posix.substr(slash + 1);
