@@ -70,18 +70,22 @@ void ShowPromptAndTitle(HWND dialog) {
 // chooses.
 bool IsTempSetup() { return (Sfx.Config->SfxFlags & SfxFlag::ExtractToTemp) != 0; }
 
-// The folder shown: the builder's or the command line's with its
-// environment variables expanded (once, here, so that what the field shows
-// is where the files go), the temporary folder when there is none, the
-// current folder for ".".
-void ShowTargetFolder(HWND dialog) {
-  SendDlgItemMessageA(dialog, kFolderId, EM_LIMITTEXT, MAX_PATH, 0);
+// The destination: the builder's or the command line's with its
+// environment variables expanded (once, here, so that what the folder field
+// shows is where the files go), the temporary folder when there is none,
+// the current folder for ".".
+void ResolveTargetFolder() {
   if (!Sfx.TargetFolder[0])
     ChooseDefaultFolder(Sfx.TargetFolder);
   else if (!lstrcmpA(Sfx.TargetFolder, "."))
     GetCurrentDirectoryA(kPathBufferSize, Sfx.TargetFolder);
   else
     ExpandFolderVariables(Sfx.TargetFolder);
+}
+
+void ShowTargetFolder(HWND dialog) {
+  SendDlgItemMessageA(dialog, kFolderId, EM_LIMITTEXT, MAX_PATH, 0);
+  ResolveTargetFolder();
   SetDlgItemTextA(dialog, kFolderId, Sfx.TargetFolder);
 }
 
@@ -274,21 +278,26 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
   return FALSE;
 }
 
-// A temporary setup run unattended shows no dialog, as there is no folder
-// to confirm: the password when the archive has one, the extraction into the
-// fresh folder, and the program is due. Boxes have no owner.
+// A setup run unattended shows no window but its error boxes (which have
+// no owner): the destination resolved as the dialog would show it, or the
+// temporary setup's fresh folder; the password when the archive has one; the
+// extraction; and the program is due.
 static void RunSetupWithoutDialog() {
+  if (!IsTempSetup()) {
+    ResolveTargetFolder();
+    if (!Sfx.TargetFolder[0]) FatalError(MsgText(MsgNoFolder));  // no folder given, no temporary folder
+  }
   if (!AskPassword(nullptr)) {
     Sfx.ExitCode = kExitCancelled;
     return;
   }
-  EnsureTempFolder();
+  if (IsTempSetup()) EnsureTempFolder();
   Sfx.BytesWritten = Sfx.LastMeterUpdate = Sfx.FilesUnzipped = 0;
   if (RunExtraction() == 0) NoteProgramDue();
 }
 
 INT_PTR PlatformRunMainDialog(HINSTANCE instance, LPCDLGTEMPLATEA dialogTemplate) {
-  if (Sfx.Unattended && IsTempSetup()) {
+  if (Sfx.Unattended && (IsTempSetup() || Sfx.RunCommand[0])) {
     RunSetupWithoutDialog();
     return 1;
   }

@@ -233,23 +233,24 @@ def theme_setup():
 
 def theme_setup_folder():
     """A setup into a chosen folder: run_probe runs there and the files
-    stay; %NAME% in --folder and in "/auto FOLDER" is expanded ("%%" a
-    percent sign), and an unset variable is an error box before anything is
-    written."""
+    stay, with no window when unattended; %NAME% in --folder and in
+    "/auto FOLDER" is expanded ("%%" a percent sign), and an unset variable
+    is an error box before anything is written."""
     def out(*parts):
         return lambda w: windows_path(os.path.join(w.folder, *parts))
     run = ["--run"]
     return [
-        setup("autoout", run + [probe("autoout", 7)], None, 7, steps=["--read"], tail=["/auto", out("autoout-out")],
+        setup("autoout", run + [probe("autoout", 7)], [], 7, tail=["/auto", out("autoout-out")],
               after=ran_in("autoout", "autoout-out")),
+        setup("autodefault", run + [probe("autodefault", 0), "--auto"], [], 0, after=ran_in_base("autodefault")),
         setup("dialog", run + [probe("dialog", 7)], [MainDialog()], 7,
               steps=["--type", str(FOLDER_ID), out("dialog out"), "--click", "Unzip"],
               after=ran_in("dialog", "dialog out")),
-        setup("tempvar", run + [probe("tempvar", 0), "--auto", "--folder", "%TEMP%\\x"], None, 0, steps=["--read"],
+        setup("tempvar", run + [probe("tempvar", 0), "--auto", "--folder", "%TEMP%\\x"], [], 0,
               after=ran_in_base("tempvar", "x")),
-        setup("percent", run + [probe("percent", 0), "--auto", "--folder", "%TMP%\\100%% sure"], None, 0,
-              steps=["--read"], after=ran_in_base("percent", "100% sure")),
-        setup("autovar", run + [probe("autovar", 0)], None, 0, steps=["--read"], tail=["/auto", "%TEMP%\\y"],
+        setup("percent", run + [probe("percent", 0), "--auto", "--folder", "%TMP%\\100%% sure"], [], 0,
+              after=ran_in_base("percent", "100% sure")),
+        setup("autovar", run + [probe("autovar", 0)], [], 0, tail=["/auto", "%TEMP%\\y"],
               after=ran_in_base("autovar", "y")),
         setup("undefined", run + [probe("undefined", 0), "--auto", "--folder", "%DRAVIK_NOPE%\\x"],
               [Box(UNDEFINED, icon="error")], EXIT_ERROR_BOX, steps=["--click", "OK"],
