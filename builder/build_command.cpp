@@ -33,10 +33,10 @@ namespace {
 struct BuildOptions {
   std::string output, zip, stub, baseFolder;
   std::vector<std::string> paths;
-  std::string folder, prompt, caption, info, password;
+  std::string folder, prompt, caption, info, password, run;
   bool haveInfo = false, havePassword = false;
   std::string promptButtons = "ok";
-  bool captionTitle = false, overwrite = false, automatic = false;
+  bool captionTitle = false, overwrite = false, automatic = false, temp = false;
   bool noStubCrc = false, crcFromStart = false, exeVolumes = false, splitSet = false;
   int level = 9;
   unsigned codePage = 1252;
@@ -116,6 +116,10 @@ std::string ApplyOption(const std::string& name, const std::string& value, Build
     o->haveArch = true;
   } else if (name == "--folder") o->folder = value;
   else if (name == "--prompt") o->prompt = value;
+  else if (name == "--run") {
+    if (value.find_first_not_of(' ') == std::string::npos) return "--run needs a command line";
+    o->run = value;
+  } else if (name == "--temp") o->temp = true;
   else if (name == "--caption") o->caption = value;
   else if (name == "--info") {
     o->info = value;
@@ -202,13 +206,16 @@ int ParseBuildOptions(int argc, char** argv, BuildOptions* o) {
   if (o->splitSet && o->zip.empty()) return Usage("--split-set needs --zip");
   if (!o->haveDate && !DateFromEnvironment(&o->latestDate, &o->haveDate))
     return Usage("SOURCE_DATE_EPOCH must be a Unix time in seconds");
+  if (o->temp && o->run.empty()) return Usage("--temp needs --run: the folder is removed once the program has run");
+  if (o->temp && !o->folder.empty()) return Usage("--temp extracts into a folder of its own: leave out --folder");
   return -1;
 }
 
 // The texts in the target code page, checked against their limits later.
 bool ConvertTexts(const BuildOptions& o, SfxSettings* s, std::string* error) {
   const std::pair<const std::string*, std::string*> texts[] = {
-      {&o.folder, &s->folder}, {&o.prompt, &s->prompt}, {&o.caption, &s->caption}, {&o.info, &s->info}};
+      {&o.folder, &s->folder}, {&o.prompt, &s->prompt}, {&o.caption, &s->caption}, {&o.info, &s->info},
+      {&o.run, &s->run}};
   for (const auto& [from, to] : texts)
     if (!Utf8ToCodePage(*from, o.codePage, to)) {
       *error = "the text \"" + *from + "\" cannot be written in code page " + std::to_string(o.codePage);
@@ -239,6 +246,7 @@ uint32_t FlagsOf(const BuildOptions& o, const ZipArchive& archive) {
   if (o.captionTitle) flags |= SfxFlag::CaptionAsTitle;
   if (o.promptButtons != "ok") flags |= SfxFlag::PromptAsks;
   if (o.promptButtons == "okcancel") flags |= SfxFlag::PromptOkCancel;
+  if (o.temp) flags |= SfxFlag::ExtractToTemp;
   for (const ZipEntry& entry : archive.entries)
     if (entry.flags & kFlagEncryptedEntry) flags |= SfxFlag::HasPassword;
   return flags;

@@ -279,6 +279,7 @@ struct RunResult {
   std::string summary;  // the stub's count of files unzipped
   bool wrongPassword;
   std::string damage;  // test: how the walked records differ from the central directory
+  std::string runCommand;  // a setup's program, which is never run here
 };
 
 // For test: the archive the stub walks (from the ArchiveOffset of the record
@@ -330,6 +331,7 @@ RunResult RunOnce(const ExtractOptions& options, const std::string& password, bo
       Sfx.Password = passwordBuffer;
     }
     result.runCode = RunExtraction();
+    result.runCommand = Sfx.RunCommand;
     char line[128];
     snprintf(line, sizeof line, MsgText(MsgFilesUnzipped), static_cast<int>(Sfx.FilesUnzipped));
     result.summary = line;
@@ -388,6 +390,10 @@ int Run(ExtractOptions& options) {
     return 2;
   }
   if (result.runCode == 0) printf("%s%s\n", result.summary.c_str(), options.testOnly ? " (tested, nothing written)" : "");
+  // A setup's program is a Windows program: the host tool extracts, and
+  // says what the self-extractor would have run.
+  if (result.runCode == 0 && !result.runCommand.empty())
+    printf("not run here: the setup's command \"%s\"\n", result.runCommand.c_str());
   if (result.runCode < 0 && result.exitCode == 0) return FailureLine(name, "the self-extractor ended before extracting");
   return static_cast<int>(result.exitCode);
 }

@@ -61,9 +61,12 @@ constexpr std::pair<uint32_t, const char*> kFlagNames[] = {
     {SfxFlag::HasPassword, "HasPassword"},           {SfxFlag::AutoUnzip, "AutoUnzip"},
     {SfxFlag::CrcAfterHeaders, "CrcAfterHeaders"},   {SfxFlag::SpannedArchive, "SpannedArchive"},
     {SfxFlag::ExeFirstVolume, "ExeFirstVolume"},     {SfxFlag::CaptionAsTitle, "CaptionAsTitle"},
-    {SfxFlag::PromptAsks, "PromptAsks"},             {SfxFlag::PromptOkCancel, "PromptOkCancel"}};
+    {SfxFlag::PromptAsks, "PromptAsks"},             {SfxFlag::PromptOkCancel, "PromptOkCancel"},
+    {SfxFlag::ExtractToTemp, "ExtractToTemp"}};
 
-const char* const kTextNames[] = {"Folder", "Credit", "StartupPrompt", "Caption", "InfoText"};
+// The ConfigBlock's texts; a setup's block has a sixth, the command to run.
+constexpr unsigned kTextCount = 6;
+const char* const kTextNames[kTextCount] = {"Folder", "Credit", "StartupPrompt", "Caption", "InfoText", "RunCommand"};
 
 // Everything info shows, read from the file once.
 struct SfxView {
@@ -72,7 +75,7 @@ struct SfxView {
   std::string arch;
   size_t recordAt = 0;
   uint32_t fields[sizeof kRecordFields / sizeof kRecordFields[0]] = {};
-  std::string texts[5];
+  std::string texts[kTextCount];
   bool spanned = false;
   bool archiveRead = false;
   std::string archiveProblem;
@@ -85,7 +88,7 @@ struct SfxView {
   }
 };
 
-void ReadTexts(const std::vector<uint8_t>& b, uint32_t from, uint32_t to, std::string (&texts)[5]) {
+void ReadTexts(const std::vector<uint8_t>& b, uint32_t from, uint32_t to, std::string (&texts)[kTextCount]) {
   size_t at = from;
   for (std::string& text : texts) {
     while (at < to && at < b.size() && b[at]) text += static_cast<char>(b[at++]);
@@ -126,6 +129,7 @@ std::string OptionsOf(const SfxView& v) {
   if (flags & SfxFlag::HasPassword) add("--password");
   if (flags & SfxFlag::SpannedArchive) add("--span");
   if (flags & SfxFlag::ExeFirstVolume) add("--exe-volumes");
+  if (flags & SfxFlag::ExtractToTemp) add("--temp");
   if (!v.Field("StubCrc")) add("--no-stub-crc");
   else if (!(flags & SfxFlag::CrcAfterHeaders)) add("--crc-from-start");
   return options.empty() ? "(the defaults)" : options;
@@ -188,7 +192,7 @@ void PrintText(const SfxView& v) {
   printf("File                %s (%zu bytes)\n", v.file.c_str(), v.fileSize);
   printf("Stub                %s\n", v.arch.c_str());
   printf("Options             %s\n", OptionsOf(v).c_str());
-  for (int i : {0, 2, 3, 4})
+  for (int i : {0, 2, 3, 4, 5})
     if (!v.texts[i].empty()) printf("%-19s %s\n", kTextNames[i], Quoted(v.texts[i]).c_str());
 }
 
@@ -216,7 +220,8 @@ void PrintJson(const SfxView& v) {
   for (const auto& [bit, name] : kFlagNames)
     if (v.Field("SfxFlags") & bit) printf("%s\"%s\"", first ? "" : ", ", name), first = false;
   printf("],\n  \"options\": %s,\n  \"texts\": {", Json(OptionsOf(v)).c_str());
-  for (int i = 0; i < 5; i++) printf("%s\"%s\": %s", i ? ", " : "", kTextNames[i], Json(v.texts[i]).c_str());
+  for (unsigned i = 0; i < kTextCount; i++)
+    printf("%s\"%s\": %s", i ? ", " : "", kTextNames[i], Json(v.texts[i]).c_str());
   printf("},\n  \"spanned\": %s,\n", v.spanned ? "true" : "false");
   if (!v.archiveRead) {
     printf("  \"archive_problem\": %s,\n  \"entries\": []\n}\n", Json(v.spanned ? "" : v.archiveProblem).c_str());

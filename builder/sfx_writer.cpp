@@ -71,16 +71,34 @@ void AbsorbPaddingInComment(PayloadArchive& archive, uint32_t archiveAt, uint32_
   archive.bytes.resize(archive.bytes.size() + padding, 0);
 }
 
+// The longest the run command can become in the stub, where each {folder}
+// becomes a folder of up to 260 characters.
+size_t LongestRunCommandLine(const std::string& run) {
+  size_t placeholders = 0;
+  for (size_t at = run.find(kFolderPlaceholder); at != std::string::npos;
+       at = run.find(kFolderPlaceholder, at + kFolderPlaceholderLength))
+    placeholders++;
+  return run.size() + placeholders * (kFolderTextLimit - kFolderPlaceholderLength);
+}
+
 }  // namespace
 
 bool MakeConfigBlock(const SfxSettings& s, std::vector<uint8_t>* block, std::string* error) {
   if (!CheckLimit(s.folder, kFolderTextLimit, "--folder", error) ||
       !CheckLimit(s.prompt, kPromptTextLimit, "--prompt", error) ||
       !CheckLimit(s.caption, kCaptionTextLimit, "--caption", error) ||
-      !CheckLimit(s.info, kInfoTextLimit, "--info", error))
+      !CheckLimit(s.info, kInfoTextLimit, "--info", error) || !CheckLimit(s.run, kRunCommandTextLimit, "--run", error))
     return false;
+  if (LongestRunCommandLine(s.run) > kRunCommandLineLimit) {
+    *error = "--run with each {folder} as a folder of 260 characters would take " +
+             std::to_string(LongestRunCommandLine(s.run)) + " bytes; the limit is " +
+             std::to_string(kRunCommandLineLimit);
+    return false;
+  }
+  std::vector<std::string> texts = {s.folder, std::string(kCreditText), s.prompt, s.caption, s.info};
+  if (!s.run.empty()) texts.push_back(s.run);  // files without a program keep their five texts
   block->clear();
-  for (const std::string& text : {s.folder, std::string(kCreditText), s.prompt, s.caption, s.info}) {
+  for (const std::string& text : texts) {
     if (text.find('\0') != std::string::npos) {
       *error = "a text holds a NUL byte";
       return false;

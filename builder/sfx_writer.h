@@ -11,8 +11,9 @@
 #include <vector>
 
 struct SfxSettings {
-  // The ConfigBlock's texts, already in the target code page.
-  std::string folder, prompt, caption, info;
+  // The ConfigBlock's texts, already in the target code page; run (a
+  // setup's command line) is written as the sixth text only when it is set.
+  std::string folder, prompt, caption, info, run;
   uint32_t flags = 0;          // SfxFlag bits chosen by the options
   bool stubCrc = true;         // false: StubCrc stays 0 (check off)
 };
@@ -36,8 +37,10 @@ using ArchiveMaker = std::function<PayloadArchive(uint32_t archiveAt)>;
 bool LayOutImage(const std::vector<uint8_t>& stub, const SfxSettings& settings, const ArchiveMaker& makeArchive,
                  uint32_t totalSize, std::vector<uint8_t>* out, uint32_t* archiveAt_ret, std::string* error_ret);
 
-// The ConfigBlock's bytes: the five texts, each with its NUL; false with
-// *error_ret when a text or the whole block is over its limit.
+// The ConfigBlock's bytes: the five texts, and the run command when there is
+// one, each with its NUL; false with *error_ret when a text or the whole
+// block is over its limit, or when the run command with its {folder}
+// expanded might not fit the stub's command line.
 bool MakeConfigBlock(const SfxSettings& settings, std::vector<uint8_t>* block_ret, std::string* error_ret);
 
 // The name of the first complete ZIP signature in bytes [0, end), or an

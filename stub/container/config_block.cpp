@@ -32,8 +32,9 @@ void ReadConfigBlock() {
   if (Sfx.SpannedSet) RequestDisk(1, true);
   LONG offset = static_cast<LONG>(config->ConfigBlockOffset);
   if (_llseek(Sfx.ArchiveFile, offset, FILE_BEGIN) != offset) HeaderCorrupt();
-  // Five extra zero bytes end every text even when the block lacks its NULs.
-  CHAR block[kConfigBlockMaxSize + 5];
+  // Extra zero bytes end every text even when the block lacks its NULs, and
+  // give an empty sixth text to a block that has only five.
+  CHAR block[kConfigBlockMaxSize + kConfigBlockTexts];
   FillBytes(block, 0, sizeof block);
   if (_lread(Sfx.ArchiveFile, block, length) != length) HeaderCorrupt();  // block cut short
 
@@ -50,5 +51,6 @@ void ReadConfigBlock() {
     text = TakeText(text, Sfx.CustomCaption, kCaptionBufferSize);
   else
     text = TakeText(text, nullptr, 0);
-  TakeText(text, Sfx.InfoText, kInfoBufferSize);
+  text = TakeText(text, Sfx.InfoText, kInfoBufferSize);
+  TakeText(text, Sfx.RunCommand, kRunCommandBufferSize);
 }

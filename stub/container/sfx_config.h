@@ -5,7 +5,7 @@
 //
 // Layout of the file the builder writes:
 //   stub image (headers, code, data holding the record, resources)
-//   section "_dravik_": ConfigBlock (five NUL-terminated texts), then the ZIP
+//   section "_dravik_": ConfigBlock (five or six NUL-terminated texts), then the ZIP
 //   archive whose internal offsets count from the start of the file, then
 //   zero padding to the file alignment.
 #pragma once
@@ -75,15 +75,31 @@ constexpr uint32_t ExeFirstVolume = 0x8000;    // volume files are ".EXE", the f
 constexpr uint32_t CaptionAsTitle = 0x40000;   // the caption titles the main dialog
 constexpr uint32_t PromptAsks = 0x80000;       // the start-up question has two buttons
 constexpr uint32_t PromptOkCancel = 0x100000;  // ...OK and Cancel rather than Yes and No
+constexpr uint32_t ExtractToTemp = 0x200000;   // extract into a fresh temporary folder, removed after
+                                               // the sixth text's program has run
 }  // namespace SfxFlag
 
 // The ConfigBlock: five NUL-terminated texts, back to back, at the start of
-// the payload section. Limits are in bytes without the terminator.
+// the payload section (folder, credit, start-up question, caption,
+// information text), and for a setup a sixth: the command line to run after
+// a successful extraction. A block without the sixth text (every file built
+// without a program to run) reads as an empty one, so the five texts keep
+// their places and older files their bytes. Limits are in bytes without the
+// terminator.
 constexpr unsigned kConfigBlockMaxSize = 1256;
+constexpr unsigned kConfigBlockTexts = 6;
 constexpr unsigned kFolderTextLimit = 260;
 constexpr unsigned kPromptTextLimit = 513;
 constexpr unsigned kCaptionTextLimit = 64;
 constexpr unsigned kInfoTextLimit = 511;
+constexpr unsigned kRunCommandTextLimit = 511;
+
+// The run command with every "{folder}" replaced by the extraction folder
+// (at most 260 characters) must fit this many bytes; the builder refuses a
+// command that could not.
+constexpr unsigned kRunCommandLineLimit = 1023;
+constexpr char kFolderPlaceholder[] = "{folder}";
+constexpr unsigned kFolderPlaceholderLength = 8;
 
 // PE facts the integrity checks and the builder share. The image header is
 // the "PE\0\0" signature, the 20-byte file header and the optional header:

@@ -48,3 +48,8 @@ INT_PTR PlatformRunMainDialog(HINSTANCE instance, LPCDLGTEMPLATEA dialogTemplate
 
 // Registers the meter window class (ui/ on Windows, a no-op on the host).
 void PlatformRegisterMeterClass(HINSTANCE instance);
+
+// The user's temporary folder into folder (a path buffer): on Windows the
+// default folder's choice (TMP, else TEMP, else the Windows folder's TEMP),
+// on the host TMP, else TEMP. False when there is none.
+bool PlatformUserTempFolder(LPSTR folder);

@@ -19,6 +19,7 @@ constexpr unsigned kCaptionBufferSize = 65;
 constexpr unsigned kInfoBufferSize = 512;
 constexpr unsigned kMessageBufferSize = 500;
 constexpr unsigned kStartupPromptSize = 514;
+constexpr unsigned kRunCommandBufferSize = 512;       // the ConfigBlock's sixth text
 constexpr unsigned kSlideWindowAlloc = 32776;         // 32 KiB window in use
 constexpr unsigned kIoBlockAlloc = 2068;              // 2,048 bytes in use
 constexpr unsigned kIoChunkSize = 2048;
@@ -70,6 +71,7 @@ struct SfxState {
   CHAR SpanningSig[kSignatureFieldSize];
   CHAR TargetFolder[kPathBufferSize];
   LPSTR StartupPrompt;         // 514 bytes from the global heap, or null
+  CHAR RunCommand[kRunCommandBufferSize];  // the program to run after extracting; empty: none
   LPSTR MessageTable;
 
   // archive/
@@ -109,6 +111,7 @@ struct SfxState {
   BYTE* BlockCursor;           // where the next output byte goes
   UINT BlockFill;              // bytes in the current 2,048-byte block
   CHAR KnownFolders[kPathBufferSize];  // folders of the last entry, known to exist in this run
+  CHAR TempFolder[kPathBufferSize];    // the fresh folder of a temporary setup; empty: none made
 
   // ui/
   HWND MainWindow;             // owner of every message box once the dialog exists
@@ -117,6 +120,7 @@ struct SfxState {
   DWORD BytesWritten;          // bytes flushed in full blocks during the run
   DWORD LastMeterUpdate;       // BytesWritten when the meter last moved
   DWORD FilesUnzipped;
+  DWORD ProgramDue;            // a setup's extraction succeeded: its program runs next
 
   // util/
   uint32_t RunningCrc;

@@ -14,8 +14,10 @@
 #include "container/message_table.h"
 #include "container/sfx_config.h"
 #include "container/sfx_image.h"
+#include "output/temp_folder.h"
 #include "startup/command_line.h"
 #include "startup/recovery.h"
+#include "startup/setup_program.h"
 #include "startup/sfx_state.h"
 #include "util/crc32.h"
 #include "util/path_text.h"
@@ -98,6 +100,13 @@ void InitContainer() {
   VerifyEndRecord();
 }
 
+// Unattended unless the command line says otherwise: the builder's --auto,
+// and a temporary setup, which has no folder to ask for, unless its
+// publisher asks a start-up question (then the dialog follows it).
+static bool UnattendedByDefault(DWORD flags, bool asked) {
+  return (flags & SfxFlag::AutoUnzip) || ((flags & SfxFlag::ExtractToTemp) && !asked);
+}
+
 // The builder's start-up question; false when the user answered No or Cancel.
 static bool AskStartupQuestion() {
   if (!Sfx.StartupPrompt) return true;
@@ -163,11 +172,12 @@ static bool PassStartupChecks(LPSTR commandTail) {
   Sfx.OverwriteWithoutPrompt = (flags & SfxFlag::OverwriteDefault) ? 1 : 0;
   Sfx.EntryEncrypted = (flags & SfxFlag::HasPassword) ? 1 : 0;
   PlatformRegisterMeterClass(Sfx.InstanceHandle);
+  bool asked = Sfx.StartupPrompt != nullptr;
   if (!AskStartupQuestion()) {
     Sfx.ExitCode = kExitCancelled;
     return false;
   }
-  if (flags & SfxFlag::AutoUnzip) Sfx.Unattended = 1;
+  if (UnattendedByDefault(flags, asked)) Sfx.Unattended = 1;
   ParseCommandLine(commandTail);
   return true;
 }
@@ -184,9 +194,16 @@ UINT StartSelfExtractor(HINSTANCE instance, LPSTR commandTail) {
   if (!AllocateTextBuffers()) return kExitFailure;
   FindModulePath();
   Sfx.CurrentDisk = 1;
-  if (RecoveryPoint(Sfx.StartupRecovery)) return Sfx.ExitCode;  // ended by an error or a refusal
+  if (RecoveryPoint(Sfx.StartupRecovery)) {  // ended by an error or a refusal
+    RemoveTempFolder();  // a temporary setup's folder goes whatever ended the program
+    return Sfx.ExitCode;
+  }
   InitContainer();
-  if (PassStartupChecks(commandTail)) RunMainDialog();
+  if (PassStartupChecks(commandTail)) {
+    RunMainDialog();
+    if (Sfx.ProgramDue) RunSetupProgram();
+  }
+  RemoveTempFolder();
   Shutdown();
   return Sfx.ExitCode;
 }

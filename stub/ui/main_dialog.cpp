@@ -8,6 +8,8 @@
 #include "container/message_table.h"
 #include "container/sfx_config.h"
 #include "container/sfx_image.h"
+#include "output/folder_variables.h"
+#include "output/temp_folder.h"
 #include "startup/recovery.h"
 #include "startup/sfx_state.h"
 #include "ui/extraction_ui.h"
@@ -23,6 +25,7 @@ constexpr int kPromptId = 101;
 constexpr int kOverwriteId = 102;
 constexpr int kUnusedCheckId = 111;
 constexpr int kHelpId = 104;
+constexpr int kFolderLabelId = 105;
 constexpr int kFolderId = 106;
 constexpr int kAboutId = 112;
 constexpr int kRunArchiverId = 113;
@@ -63,15 +66,46 @@ void ShowPromptAndTitle(HWND dialog) {
   SetWindowTextA(dialog, Sfx.MessageBuffer);
 }
 
-// The folder shown: the builder's or the command line's, the temporary
-// folder when there is none, the current folder for ".".
-void ShowTargetFolder(HWND dialog) {
-  SendDlgItemMessageA(dialog, kFolderId, EM_LIMITTEXT, MAX_PATH, 0);
+// A temporary setup extracts into a fresh folder of its own, which nobody
+// chooses.
+bool IsTempSetup() { return (Sfx.Config->SfxFlags & SfxFlag::ExtractToTemp) != 0; }
+
+// The destination: the builder's or the command line's with its
+// environment variables expanded (once, here, so that what the folder field
+// shows is where the files go), the temporary folder when there is none,
+// the current folder for ".".
+void ResolveTargetFolder() {
   if (!Sfx.TargetFolder[0])
     ChooseDefaultFolder(Sfx.TargetFolder);
   else if (!lstrcmpA(Sfx.TargetFolder, "."))
     GetCurrentDirectoryA(kPathBufferSize, Sfx.TargetFolder);
+  else
+    ExpandFolderVariables(Sfx.TargetFolder);
+}
+
+void ShowTargetFolder(HWND dialog) {
+  SendDlgItemMessageA(dialog, kFolderId, EM_LIMITTEXT, MAX_PATH, 0);
+  ResolveTargetFolder();
   SetDlgItemTextA(dialog, kFolderId, Sfx.TargetFolder);
+}
+
+// A temporary setup's dialog has no folder field: its label, the field and
+// Browse are hidden.
+void HideFolderChoice(HWND dialog) {
+  const int ids[] = {kFolderLabelId, kFolderId, kBrowseId};
+  for (int id : ids) ShowWindow(GetDlgItem(dialog, id), SW_HIDE);
+}
+
+// Makes the temporary setup's folder at its first run.
+void EnsureTempFolder() {
+  if (!Sfx.TempFolder[0]) MakeFreshTempFolder();
+}
+
+// A setup's program runs once its files are out, after the dialog has gone.
+bool NoteProgramDue() {
+  if (!Sfx.RunCommand[0]) return false;
+  Sfx.ProgramDue = 1;
+  return true;
 }
 
 // Sets the dialog up; in unattended mode the run starts at once.
@@ -83,7 +117,10 @@ INT_PTR OnInitDialog(HWND dialog) {
   if (Meter(dialog)) ShowWindow(Meter(dialog), SW_HIDE);
   Sfx.ExtractionActive = 0;
   ShowPromptAndTitle(dialog);
-  ShowTargetFolder(dialog);
+  if (IsTempSetup())
+    HideFolderChoice(dialog);
+  else
+    ShowTargetFolder(dialog);
   Sfx.MainWindow = dialog;
   ShowWindow(GetDlgItem(dialog, kUnusedCheckId), SW_HIDE);
   SetStatusLine(dialog, "");
@@ -128,10 +165,15 @@ void FinishMeter(HWND dialog) {
   SetStatusLine(dialog, "");
 }
 
-// Reports the run's outcome; a failed run ends the dialog.
+// Reports the run's outcome; a failed run ends the dialog, and so does a
+// setup's successful one, without the count box: its program comes next.
 void ReportRun(HWND dialog, int result) {
   if (result != 0) {
     SetStatusLine(dialog, MsgText(MsgUnzipAborted));  // the resume that ended the run set the exit code
+    EndDialog(dialog, 1);
+    return;
+  }
+  if (NoteProgramDue()) {
     EndDialog(dialog, 1);
     return;
   }
@@ -145,8 +187,8 @@ void ReportRun(HWND dialog, int result) {
 INT_PTR OnUnzip(HWND dialog) {
   MakeCloseTheDefault(dialog);
   Sfx.OverwriteWithoutPrompt = IsDlgButtonChecked(dialog, kOverwriteId) == BST_CHECKED ? 1 : 0;
-  GetDlgItemTextA(dialog, kFolderId, Sfx.TargetFolder, kPathBufferSize);
-  if (!Sfx.TargetFolder[0]) {
+  if (!IsTempSetup()) GetDlgItemTextA(dialog, kFolderId, Sfx.TargetFolder, kPathBufferSize);
+  if (!IsTempSetup() && !Sfx.TargetFolder[0]) {
     ShowMessage(MsgText(MsgNoFolder), MB_OK | MB_ICONERROR);
     EnableWindow(GetDlgItem(dialog, kUnzipId), TRUE);
     return FALSE;
@@ -156,6 +198,7 @@ INT_PTR OnUnzip(HWND dialog) {
     EnableWindow(GetDlgItem(dialog, kUnzipId), TRUE);
     return TRUE;
   }
+  if (IsTempSetup()) EnsureTempFolder();
   PrepareMeter(dialog);
   Sfx.BytesWritten = Sfx.LastMeterUpdate = Sfx.FilesUnzipped = 0;
   int result = RunExtraction();
@@ -235,7 +278,29 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
   return FALSE;
 }
 
+// A setup run unattended shows no window but its error boxes (which have
+// no owner): the destination resolved as the dialog would show it, or the
+// temporary setup's fresh folder; the password when the archive has one; the
+// extraction; and the program is due.
+static void RunSetupWithoutDialog() {
+  if (!IsTempSetup()) {
+    ResolveTargetFolder();
+    if (!Sfx.TargetFolder[0]) FatalError(MsgText(MsgNoFolder));  // no folder given, no temporary folder
+  }
+  if (!AskPassword(nullptr)) {
+    Sfx.ExitCode = kExitCancelled;
+    return;
+  }
+  if (IsTempSetup()) EnsureTempFolder();
+  Sfx.BytesWritten = Sfx.LastMeterUpdate = Sfx.FilesUnzipped = 0;
+  if (RunExtraction() == 0) NoteProgramDue();
+}
+
 INT_PTR PlatformRunMainDialog(HINSTANCE instance, LPCDLGTEMPLATEA dialogTemplate) {
+  if (Sfx.Unattended && (IsTempSetup() || Sfx.RunCommand[0])) {
+    RunSetupWithoutDialog();
+    return 1;
+  }
   return DialogBoxIndirectParamA(instance, dialogTemplate, nullptr, MainDialogProc, 0);
 }
 

@@ -126,6 +126,8 @@ TEST(ConfigurationRecord, FlagsFollowTheOptions) {
       {{"--crc-from-start"}, 0x0},
       {{"--no-stub-crc"}, 0x800},
       {{"--overwrite", "--auto", "--crc-from-start", "--caption", "K"}, 0x212},
+      {{"--run", "setup.exe"}, 0x800},
+      {{"--temp", "--run", "setup.exe"}, 0x200800},
   };
   for (const Case& c : cases) {
     Built built = BuildWith(c.options);
@@ -194,6 +196,11 @@ TEST(ConfigBlockTexts, LimitsAreEnforcedAfterConversion) {
       {{"--folder", std::string(260, 'f'), "--prompt", std::string(513, 'p'), "--caption", std::string(64, 'c'),
         "--info", std::string(393, 'i')}, nullptr},  // exactly 1,256
       {{"--prompt", "PK\x03\x04"}, "signature"},  // a ZIP signature may not stand before the archive
+      {{"--run", std::string(511, 'r')}, nullptr},
+      {{"--run", std::string(512, 'r')}, "--run"},
+      // Each {folder} may become 260 bytes in the stub's 1,023-byte command line.
+      {{"--run", "x" + std::string(" {folder}") + " {folder} {folder}"}, nullptr},
+      {{"--run", "x {folder} {folder} {folder} {folder}"}, "1023"},
   };
   for (const Case& c : cases) {
     Built built = BuildWith(c.options);
@@ -350,6 +357,45 @@ TEST(InfoCommand, JsonEntriesAreThoseZipfileLists) {
   EXPECT_EQ(summary.out.find("file107.txt"), std::string::npos) << summary.out;
   CommandResult every = RunSfx({"info", "--entries", folder + "/out.exe"});
   EXPECT_NE(every.out.find("file107.txt"), std::string::npos) << every.out;
+}
+
+// The run command is the sixth ConfigBlock text, written only when given,
+// so a file without one keeps the five texts it always had; info shows it.
+TEST(ConfigBlockTexts, RunCommandIsASixthTextOnlyWhenGiven) {
+  auto texts = [](const Built& built) {
+    std::vector<std::string> found;
+    std::string block(built.image.begin() + built.Field(kConfigBlockAt), built.image.begin() + built.Field(kArchiveAt));
+    for (size_t at = 0; at < block.size(); at = block.find('\0', at) + 1) found.push_back(block.c_str() + at);
+    return found;
+  };
+  Built plain = BuildWith({"--info", "i"});
+  ASSERT_EQ(plain.result.status, 0) << plain.result.err;
+  EXPECT_EQ(texts(plain).size(), 5u);
+  const std::string command = "msiexec /i \"{folder}\\foo.msi\" /qn";
+  Built setup = BuildWith({"--info", "i", "--temp", "--run", command});
+  ASSERT_EQ(setup.result.status, 0) << setup.result.err;
+  ASSERT_EQ(texts(setup).size(), 6u);
+  EXPECT_EQ(texts(setup)[5], command);
+  CommandResult info = RunSfx({"info", setup.folder + "/out.exe"});
+  EXPECT_NE(info.out.find("RunCommand          \"msiexec /i \\\"{folder}\\\\foo.msi\\\" /qn\"\n"), std::string::npos)
+      << info.out;
+  EXPECT_NE(info.out.find("Options             --temp\n"), std::string::npos) << info.out;
+  EXPECT_NE(RunSfx({"info", "--json", setup.folder + "/out.exe"}).out.find("\"ExtractToTemp\""), std::string::npos);
+  EXPECT_EQ(RunSfx({"info", plain.folder + "/out.exe"}).out.find("RunCommand"), std::string::npos);
+}
+
+// Options a setup cannot be built with: wrong usage, named on one line.
+TEST(ConfigBlockTexts, SetupOptionsThatContradictAreRefused) {
+  const std::vector<std::string> cases[] = {
+      {"--temp"},                                        // nothing to run, and the folder would just go
+      {"--temp", "--run", "x.exe", "--folder", "C:\\x"},  // a temporary setup has no folder to choose
+      {"--run", "  "},
+  };
+  for (const auto& options : cases) {
+    Built built = BuildWith(options);
+    EXPECT_EQ(built.result.status, 64) << ::testing::PrintToString(options);
+    EXPECT_NE(built.result.err.find("--"), std::string::npos) << built.result.err;
+  }
 }
 
 TEST(InfoCommand, RefusesAFileWithoutARecord) {

@@ -60,6 +60,8 @@ SyntheticLayout MakeSyntheticSfx(const SyntheticSfx& options) {
 
   layout.configBlockOffset = static_cast<uint32_t>(b.size());
   for (const std::string& text : options.texts) b.insert(b.end(), text.c_str(), text.c_str() + text.size() + 1);
+  const std::string& run = options.runCommand;
+  if (!run.empty()) b.insert(b.end(), run.c_str(), run.c_str() + run.size() + 1);
   layout.archiveOffset = static_cast<uint32_t>(b.size());
   std::vector<uint8_t> archive = options.archive;
   if (archive.empty()) archive = {'P', 'K', 5, 6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};

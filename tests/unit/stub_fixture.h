@@ -22,6 +22,7 @@ struct SyntheticSfx {
   bool withConfigBlock = true;
   bool withEndRecordCheck = true;
   std::string texts[5] = {"C:\\out", "credit", "", "", "builder options"};
+  std::string runCommand;  // a sixth text when not empty
   std::vector<uint8_t> archive;  // the ZIP archive appended; empty: an end record only
 };
 

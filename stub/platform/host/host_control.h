@@ -79,6 +79,21 @@ const std::vector<std::string>& HostStatusLines();
 // The largest block GlobalAlloc was asked for since the last reset, so that
 // a test can see that a size taken from a file was checked before use.
 size_t HostLargestAllocation();
+// What CreateProcessA was asked to start: the application (empty when none
+// was given), the command line and the current folder, as passed.
+struct HostProgramStart {
+  std::string application;
+  std::string commandLine;
+  std::string currentFolder;
+};
+
+// Stands in for every program CreateProcessA starts: called at once, it
+// sets the program's exit code and returns true, or returns false when the
+// program cannot be started. Without a handler nothing can be started.
+void HostSetProgramHandler(std::function<bool(const HostProgramStart&, DWORD* exitCode)> handler);
+
+// Every start asked for so far, started or not.
+const std::vector<HostProgramStart>& HostProgramStarts();
 
 // Labels the MB_* button and icon groups for readable test failures.
 std::string HostDescribeBox(const HostMessageBox& box);

@@ -56,6 +56,9 @@ struct HostSettings {
   std::vector<std::string> foldersMade;
   std::vector<std::string> statusLines;
   size_t largestAllocation = 0;
+  std::function<bool(const HostProgramStart&, DWORD*)> programHandler;
+  std::vector<HostProgramStart> programStarts;
+  std::map<intptr_t, DWORD> exitCodes;  // of the programs started, by process handle
 };
 
 HostSettings TheSettings;
@@ -172,6 +175,10 @@ void HostSetRecording(bool recording) { Settings().recording = recording; }
 const std::vector<std::string>& HostFoldersMade() { return Settings().foldersMade; }
 const std::vector<UINT>& HostMeterPositions() { return Settings().meterPositions; }
 const std::vector<std::string>& HostStatusLines() { return Settings().statusLines; }
+void HostSetProgramHandler(std::function<bool(const HostProgramStart&, DWORD*)> handler) {
+  Settings().programHandler = std::move(handler);
+}
+const std::vector<HostProgramStart>& HostProgramStarts() { return Settings().programStarts; }
 
 std::string HostDescribeBox(const HostMessageBox& box) {
   static const char* const buttons[] = {"ok", "okcancel", "abortretryignore", "yesnocancel", "yesno",
@@ -219,6 +226,14 @@ INT_PTR PlatformRunMainDialog(HINSTANCE, LPCDLGTEMPLATEA) {
 }
 
 void PlatformRegisterMeterClass(HINSTANCE) {}
+
+// A set, non-empty value that fits in a path.
+static bool ReadTempVariable(LPCSTR name, LPSTR folder) {
+  DWORD length = GetEnvironmentVariableA(name, folder, kPathBufferSize);
+  return length > 0 && length < kPathBufferSize;
+}
+
+bool PlatformUserTempFolder(LPSTR folder) { return ReadTempVariable("TMP", folder) || ReadTempVariable("TEMP", folder); }
 
 // ---- the extraction's user interface -------------------------------------------
 
@@ -307,20 +322,98 @@ LONG _llseek(HFILE file, LONG offset, int origin) {
 
 HFILE _lclose(HFILE file) { return close(file) == 0 ? 0 : HFILE_ERROR; }
 
+namespace {
+
+// The attributes Windows would report for a POSIX path: a symbolic link is a
+// reparse point, a folder (or a link to one) carries the directory bit.
+bool FindAttributes(const std::string& posix, WIN32_FIND_DATAA* data) {
+  struct stat link, target;
+  if (lstat(posix.c_str(), &link) != 0) return false;
+  bool isLink = S_ISLNK(link.st_mode);
+  bool isFolder = isLink ? stat(posix.c_str(), &target) == 0 && S_ISDIR(target.st_mode) : S_ISDIR(link.st_mode);
+  memset(data, 0, sizeof *data);
+  data->dwFileAttributes = isFolder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+  if (isLink) data->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+  if (!isLink && !(link.st_mode & S_IWUSR)) data->dwFileAttributes |= FILE_ATTRIBUTE_READONLY;
+  data->nFileSizeLow = static_cast<DWORD>(link.st_size);
+  return true;
+}
+
+// A folder's listing in progress ("FOLDER\*"); other searches are answered
+// at once and need no state.
+struct FolderSearch {
+  DIR* listing;
+  std::string folder;
+};
+const HANDLE kSingleSearch = reinterpret_cast<HANDLE>(static_cast<intptr_t>(1));
+
+bool NextListed(FolderSearch* search, LPWIN32_FIND_DATAA data) {
+  while (dirent* entry = readdir(search->listing)) {
+    if (!FindAttributes(search->folder + "/" + entry->d_name, data)) continue;  // gone meanwhile
+    snprintf(data->cFileName, sizeof data->cFileName, "%s", entry->d_name);
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 HANDLE FindFirstFileA(LPCSTR path, LPWIN32_FIND_DATAA data) {
   std::string posix = PosixPath(path);
-  struct stat info;
-  if (stat(posix.c_str(), &info) != 0) return INVALID_HANDLE_VALUE;
-  memset(data, 0, sizeof *data);
-  data->dwFileAttributes = S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
-  data->nFileSizeLow = static_cast<DWORD>(info.st_size);
+  if (posix.size() >= 2 && posix.compare(posix.size() - 2, 2, "/*") == 0) {
+    DIR* listing = opendir(posix.substr(0, posix.size() - 2).c_str());
+    if (!listing) return INVALID_HANDLE_VALUE;
+    auto* search = new FolderSearch{listing, posix.substr(0, posix.size() - 2)};
+    if (NextListed(search, data)) return reinterpret_cast<HANDLE>(search);
+    FindClose(reinterpret_cast<HANDLE>(search));
+    return INVALID_HANDLE_VALUE;
+  }
+  if (!FindAttributes(posix, data)) return INVALID_HANDLE_VALUE;
   size_t slash = posix.find_last_of('/');
   std::string name = slash == std::string::npos ? posix : posix.substr(slash + 1);
   snprintf(data->cFileName, sizeof data->cFileName, "%s", name.c_str());
-  return reinterpret_cast<HANDLE>(static_cast<intptr_t>(1));
+  return kSingleSearch;
 }
 
-BOOL FindClose(HANDLE) { return TRUE; }
+BOOL FindNextFileA(HANDLE search, LPWIN32_FIND_DATAA data) {
+  if (search == kSingleSearch || search == INVALID_HANDLE_VALUE) return FALSE;
+  return NextListed(static_cast<FolderSearch*>(search), data);
+}
+
+BOOL FindClose(HANDLE search) {
+  if (search == kSingleSearch || search == INVALID_HANDLE_VALUE) return TRUE;
+  auto* listing = static_cast<FolderSearch*>(search);
+  closedir(listing->listing);
+  delete listing;
+  return TRUE;
+}
+
+BOOL DeleteFileA(LPCSTR path) {
+  std::string posix = PosixPath(path);
+  struct stat info;
+  if (lstat(posix.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) return FALSE;
+  return unlink(posix.c_str()) == 0;
+}
+
+BOOL RemoveDirectoryA(LPCSTR path) {
+  std::string posix = PosixPath(path);
+  struct stat info;
+  if (lstat(posix.c_str(), &info) != 0) return FALSE;
+  if (S_ISLNK(info.st_mode)) {  // a link to a folder: the link goes, as a junction does
+    struct stat target;
+    return stat(posix.c_str(), &target) == 0 && S_ISDIR(target.st_mode) && unlink(posix.c_str()) == 0;
+  }
+  return rmdir(posix.c_str()) == 0;
+}
+
+BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
+  std::string posix = PosixPath(path);
+  struct stat info;
+  if (lstat(posix.c_str(), &info) != 0) return FALSE;
+  mode_t mode = info.st_mode & 07777;
+  mode = (attributes & FILE_ATTRIBUTE_READONLY) ? mode & ~(S_IWUSR | S_IWGRP | S_IWOTH) : mode | S_IWUSR;
+  return chmod(posix.c_str(), mode) == 0;
+}
 
 BOOL CreateDirectoryA(LPCSTR path, void*) {
   if (Settings().recording) Settings().foldersMade.push_back(path);
@@ -459,6 +552,51 @@ FARPROC GetProcAddress(HMODULE, LPCSTR) { return nullptr; }
 BOOL FreeLibrary(HMODULE) { return TRUE; }
 void ExitProcess(UINT code) { exit(static_cast<int>(code)); }
 void InitCommonControls() {}
+
+DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size) {
+  const char* value = getenv(name);
+  if (!value) return 0;
+  DWORD length = static_cast<DWORD>(strlen(value));
+  if (length + 1 > size) return length + 1;  // the size needed, terminator included
+  memcpy(buffer, value, length + 1);
+  return length;
+}
+
+DWORD GetTickCount() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<DWORD>(now.tv_sec * 1000 + now.tv_nsec / 1000000);
+}
+
+DWORD GetCurrentProcessId() { return static_cast<DWORD>(getpid()); }
+
+BOOL CreateProcessA(LPCSTR application, LPSTR commandLine, void*, void*, BOOL, DWORD, void*, LPCSTR currentFolder,
+                    STARTUPINFOA*, PROCESS_INFORMATION* started) {
+  HostSettings& s = Settings();
+  HostProgramStart start{application ? application : "", commandLine, currentFolder ? currentFolder : ""};
+  s.programStarts.push_back(start);
+  DWORD exitCode = 0;
+  if (!s.programHandler || !s.programHandler(start, &exitCode)) return FALSE;
+  intptr_t handle = static_cast<intptr_t>(s.programStarts.size()) * 2;  // even: never kSingleSearch
+  s.exitCodes[handle] = exitCode;
+  started->hProcess = reinterpret_cast<HANDLE>(handle);
+  started->hThread = reinterpret_cast<HANDLE>(handle + 1);
+  started->dwProcessId = started->dwThreadId = 0;
+  return TRUE;
+}
+
+DWORD WaitForSingleObject(HANDLE object, DWORD) {
+  return Settings().exitCodes.count(reinterpret_cast<intptr_t>(object)) ? WAIT_OBJECT_0 : WAIT_FAILED;
+}
+
+BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode) {
+  auto found = Settings().exitCodes.find(reinterpret_cast<intptr_t>(process));
+  if (found == Settings().exitCodes.end()) return FALSE;
+  *exitCode = found->second;
+  return TRUE;
+}
+
+BOOL CloseHandle(HANDLE) { return TRUE; }
 
 // ---- strings -------------------------------------------------------------------
 

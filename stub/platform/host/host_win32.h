@@ -85,6 +85,17 @@ BOOL FindClose(HANDLE search);
 BOOL SetCurrentDirectoryA(LPCSTR path);
 BOOL CreateDirectoryA(LPCSTR path, void* security);
 
+// Searching a folder ("FOLDER\\*" lists it, "." and ".." included) and
+// removing what it holds. A symbolic link is reported as a reparse point (with
+// the directory bit when it leads to a folder), and RemoveDirectoryA removes
+// such a link itself, as Windows removes a junction, never its target.
+#define FILE_ATTRIBUTE_READONLY 0x01
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x400
+BOOL FindNextFileA(HANDLE search, LPWIN32_FIND_DATAA data);
+BOOL DeleteFileA(LPCSTR path);
+BOOL RemoveDirectoryA(LPCSTR path);
+BOOL SetFileAttributesA(LPCSTR path, DWORD attributes);
+
 // Drives.
 #define DRIVE_UNKNOWN 0
 #define DRIVE_NO_ROOT_DIR 1
@@ -132,6 +143,32 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 BOOL FreeLibrary(HMODULE module);
 [[noreturn]] void ExitProcess(UINT code);
 void InitCommonControls();
+DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
+DWORD GetTickCount();
+DWORD GetCurrentProcessId();
+
+// Starting a program and waiting for it: simulated (host_control.h), since
+// a Windows command line means nothing to a POSIX host.
+struct STARTUPINFOA {
+  DWORD cb;
+  DWORD dwFlags;
+  WORD wShowWindow;
+};
+struct PROCESS_INFORMATION {
+  HANDLE hProcess;
+  HANDLE hThread;
+  DWORD dwProcessId;
+  DWORD dwThreadId;
+};
+#define INFINITE 0xFFFFFFFF
+#define WAIT_OBJECT_0 0
+#define WAIT_FAILED 0xFFFFFFFF
+BOOL CreateProcessA(LPCSTR application, LPSTR commandLine, void* processSecurity, void* threadSecurity,
+                    BOOL inheritHandles, DWORD flags, void* environment, LPCSTR currentFolder,
+                    STARTUPINFOA* startup, PROCESS_INFORMATION* started);
+DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
+BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode);
+BOOL CloseHandle(HANDLE object);
 
 // Strings.
 LPSTR CharNextA(LPCSTR p);
