@@ -8,6 +8,8 @@
 #include "builder/sfx_writer.h"
 #include "builder/text_codec.h"
 #include "builder/zip_from_files.h"
+#include "builder/zip_limits.h"
+#include "builder/zip_reencode.h"
 #include "builder/zip_reader.h"
 #include "container/sfx_config.h"
 
@@ -235,12 +237,17 @@ bool LoadArchive(const BuildOptions& o, ZipArchive* archive, std::string* error)
     FileSource source{o.baseFolder, o.paths, o.level, o.codePage};
     return ZipFromFiles(source, archive, error);
   }
+  // An archive that needs ZIP64 is refused before it is read.
+  if (!CheckZipFileFitsClassic(o.zip, error)) {
+    *error = o.zip + ": " + *error;
+    return false;
+  }
   std::vector<uint8_t> bytes;
   if (!ReadWholeFile(o.zip, &bytes)) {
     *error = "cannot read " + o.zip;
     return false;
   }
-  if (!ReadZip(bytes, archive, error) || !CheckEntryData(*archive, error)) {
+  if (!ReadZip(bytes, archive, error) || !ReencodeEntries(archive, o.level, error) || !CheckEntryData(*archive, error)) {
     *error = o.zip + ": " + *error;
     return false;
   }

@@ -6,6 +6,7 @@
 #include "builder/file_io.h"
 #include "builder/pe_image.h"
 #include "builder/zip_reader.h"
+#include "builder/zip_reencode.h"
 #include "container/integrity.h"
 #include "container/sfx_config.h"
 #include "container/sfx_image.h"
@@ -75,8 +76,11 @@ void PrintArchive(const std::vector<uint8_t>& b, uint32_t flags) {
   uint64_t size = 0, packed = 0;
   for (const ZipEntry& e : archive.entries) {
     const char* method = e.method == 8 ? "deflated" : e.method == 0 ? "stored" : "other";
+    uint16_t original = ReencodedFrom(e);
+    std::string notes = (e.flags & kFlagEncryptedEntry) ? "  (encrypted)" : "";
+    if (original) notes += "  (re-encoded from " + MethodInWords(original) + ")";
     printf("  %-8s %10u %10zu %08x  %s%s\n", method, e.uncompressedSize, e.data.size(), e.crc32, e.name.c_str(),
-           (e.flags & kFlagEncryptedEntry) ? "  (encrypted)" : "");
+           notes.c_str());
     size += e.uncompressedSize;
     packed += e.data.size();
   }
