@@ -162,17 +162,14 @@ bool CheckZipFileFitsClassic(const std::string& path, std::string* error_ret) {
     if (place.count > kEntryCountLimit) {
       *error_ret = EntryCountRefusal(place.count);
       fits = false;
-    } else if (archiveSize > kArchiveSizeLimit) {
-      *error_ret = ArchiveSizeRefusal(archiveSize);
-      fits = false;
-    } else if (placed && ReadAt(fd, place.endAt - place.size, place.size, &directory)) {
+    } else if (placed && place.size <= kArchiveSizeLimit && ReadAt(fd, place.endAt - place.size, place.size, &directory)) {
+      // The entries first: an entry over 4 GiB is the reason to name.
       for (size_t at = 0, i = 0; i < place.count && at + kCentralHeaderSize <= directory.size(); i++) {
         const uint8_t* h = &directory[at];
         if (GetLe32(h) != kCentralHeaderSignature) break;
         size_t nameLength = GetLe16(h + 28), extraLength = GetLe16(h + 30), commentLength = GetLe16(h + 32);
         if (at + kCentralHeaderSize + nameLength + extraLength + commentLength > directory.size()) break;
-        uint64_t compressed, uncompressed;
-        uint64_t largest = 0;
+        uint64_t compressed, uncompressed, largest = 0;
         if (EntrySizes(h, h + kCentralHeaderSize + nameLength, extraLength, &compressed, &uncompressed))
           largest = std::max(compressed, uncompressed);
         if (largest >= kEntrySizeLimit) {
@@ -182,6 +179,10 @@ bool CheckZipFileFitsClassic(const std::string& path, std::string* error_ret) {
         }
         at += kCentralHeaderSize + nameLength + extraLength + commentLength;
       }
+    }
+    if (fits && archiveSize > kArchiveSizeLimit) {
+      *error_ret = ArchiveSizeRefusal(archiveSize);
+      fits = false;
     }
   }
   close(fd);
