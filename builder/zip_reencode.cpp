@@ -43,6 +43,7 @@ namespace {
 
 constexpr uint16_t kVersionDeflate = 20;
 constexpr uint16_t kFlagMethodOptions = 0x6;   // bits 1 and 2: the method's options (deflate level, LZMA end marker)
+constexpr uint16_t kFlagLzmaEndMarker = 0x2;   // bit 1 with LZMA: the stream ends with an end marker
 constexpr uint64_t kXzMemoryLimit = 1u << 30;  // XZ's dictionary: 64 MiB at its highest preset; hostile streams ask more
 constexpr unsigned kLzmaHeaderSize = 4;        // version (2), properties size (2)
 constexpr unsigned kLzmaPropertiesSize = 5;
@@ -96,7 +97,7 @@ bool DecodeBzip2(const uint8_t* data, size_t size, Output* out, std::string* err
 }
 
 // Runs a liblzma decoder over all of the input; `endless` says the stream
-// may end without an end marker once `limit` bytes have come out.
+// has no end marker and ends once `limit` bytes have come out.
 bool RunLzma(lzma_stream* s, const uint8_t* data, size_t size, Output* out, bool endless, std::string* error,
              const char* what) {
   s->next_in = data;
@@ -120,7 +121,7 @@ bool RunLzma(lzma_stream* s, const uint8_t* data, size_t size, Output* out, bool
   return Fail(error, std::string("the ") + what + (status == LZMA_BUF_ERROR ? " stream is cut short" : " stream is damaged"));
 }
 
-bool DecodeLzma(const uint8_t* data, size_t size, Output* out, std::string* error) {
+bool DecodeLzma(const uint8_t* data, size_t size, bool endMarked, Output* out, std::string* error) {
   if (size < kLzmaHeaderSize + kLzmaPropertiesSize || GetLe16(data + 2) != kLzmaPropertiesSize)
     return Fail(error, "the LZMA header is damaged");
   lzma_filter filters[2] = {{LZMA_FILTER_LZMA1, nullptr}, {LZMA_VLI_UNKNOWN, nullptr}};
@@ -131,7 +132,7 @@ bool DecodeLzma(const uint8_t* data, size_t size, Output* out, std::string* erro
   free(filters[0].options);
   if (status != LZMA_OK) return Fail(error, "the LZMA properties are not supported");
   size_t skipped = kLzmaHeaderSize + kLzmaPropertiesSize;
-  return RunLzma(&s, data + skipped, size - skipped, out, true, error, "LZMA");
+  return RunLzma(&s, data + skipped, size - skipped, out, !endMarked, error, "LZMA");
 }
 
 bool DecodeXz(const uint8_t* data, size_t size, Output* out, std::string* error) {
@@ -204,12 +205,12 @@ uint16_t ReencodedFrom(const ZipEntry& entry) {
   return 0;
 }
 
-bool DecodeEntryData(uint16_t method, const uint8_t* data, size_t size, uint64_t limit, std::vector<uint8_t>* out_ret,
-                     std::string* error_ret) {
+bool DecodeEntryData(uint16_t method, uint16_t flags, const uint8_t* data, size_t size, uint64_t limit,
+                     std::vector<uint8_t>* out_ret, std::string* error_ret) {
   out_ret->clear();
   Output out{out_ret, limit};
   bool decoded = method == kMethodBzip2       ? DecodeBzip2(data, size, &out, error_ret)
-                 : method == kMethodLzma      ? DecodeLzma(data, size, &out, error_ret)
+                 : method == kMethodLzma      ? DecodeLzma(data, size, (flags & kFlagLzmaEndMarker) != 0, &out, error_ret)
                  : method == kMethodXz        ? DecodeXz(data, size, &out, error_ret)
                  : method == kMethodZstandard ? DecodeZstandard(data, size, &out, error_ret)
                  : method == kMethodDeflate64 ? DecodeDeflate64(data, size, &out, error_ret)
@@ -224,7 +225,7 @@ bool ReencodeEntries(ZipArchive* archive, int level, std::string* error_ret) {
     std::string what = "the data of \"" + e.name + "\" (" + MethodInWords(e.method) + ")";
     std::vector<uint8_t> plain;
     std::string why;
-    if (!DecodeEntryData(e.method, e.data.data(), e.data.size(), e.uncompressedSize, &plain, &why))
+    if (!DecodeEntryData(e.method, e.flags, e.data.data(), e.data.size(), e.uncompressedSize, &plain, &why))
       return Fail(error_ret, what + " cannot be decoded: " + why);
     if (plain.size() != e.uncompressedSize)
       return Fail(error_ret, what + " holds " + std::to_string(plain.size()) + " bytes; its directory entry says " +

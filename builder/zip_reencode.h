@@ -47,6 +47,7 @@ bool ReencodeEntries(ZipArchive* archive, int level, std::string* error_ret);
 // The decoders, one per method, for tests. Each decodes `size` bytes of
 // untrusted data into at most `limit` bytes of *out_ret; false with
 // *error_ret in words when the data is damaged, truncated, or decodes to
-// more than `limit` bytes.
-bool DecodeEntryData(uint16_t method, const uint8_t* data, size_t size, uint64_t limit, std::vector<uint8_t>* out_ret,
-                     std::string* error_ret);
+// more than `limit` bytes. `flags` are the entry's general purpose flags
+// (with LZMA, bit 1 says the stream has an end marker).
+bool DecodeEntryData(uint16_t method, uint16_t flags, const uint8_t* data, size_t size, uint64_t limit,
+                     std::vector<uint8_t>* out_ret, std::string* error_ret);

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 namespace {
 
 constexpr int kExitFailure = 2;
@@ -133,7 +135,7 @@ TEST(WrapZip, ExternalArchives) {
       {"test_read_format_zip_msdos.zip", nullptr},
       {"test_read_format_zip_comment_stored_1.zip", nullptr},
       {"test_read_format_zip_traditional_encryption_data.zip", nullptr},
-      {"test_read_format_zip_7z_lzma.zip", "method 14"},
+      {"test_read_format_zip_7z_lzma.zip", nullptr},  // its LZMA entry re-encoded
       {"test_read_format_zip_encryption_data.zip", "strong encryption"},
       {"test_read_format_zip_malformed1.zip", "not a ZIP"},
       {"test_read_data_into_fd_size_exceeds_declared_stored.zip", "20 bytes"},
@@ -161,17 +163,45 @@ TEST(WrapZip, ExternalArchives) {
   }
 }
 
-// Archives made here with what the self-extractor cannot take.
+// Archives made here with what neither the self-extractor nor the builder
+// can take. `method(n, flags)` sets an entry's method (and flag bits) in
+// both its headers.
 TEST(WrapZip, RefusesWhatTheStubCannotExtract) {
   struct Case {
     const char* what;
     const char* python;  // writes the archive to sys.argv[1]
     const char* refusal;
   } cases[] = {
-      {"bzip2", "z = zipfile.ZipFile(p, 'w', zipfile.ZIP_BZIP2); z.writestr('a', b'x' * 100); z.close()", "method 12"},
-      {"ZIP64", "z = zipfile.ZipFile(p, 'w'); z.writestr('a', b'x'); z.close()\n"
-                "b = bytearray(open(p, 'rb').read()); c = b.find(b'PK\\x01\\x02'); b[c + 24:c + 28] = b'\\xff' * 4\n"
-                "open(p, 'wb').write(b)", "ZIP64"},
+      {"Implode", "z = zipfile.ZipFile(p, 'w'); z.writestr('a', b'x' * 100); z.close(); method(6)",
+       "entry \"a\" is compressed with Implode (method 6), which neither the self-extractor nor the builder can decode"},
+      {"PPMd", "z = zipfile.ZipFile(p, 'w'); z.writestr('a', b'x' * 100); z.close(); method(98)", "PPMd (method 98)"},
+      {"AES", "z = zipfile.ZipFile(p, 'w'); z.writestr('a', b'x' * 100); z.close(); method(99, 1)",
+       "entry \"a\" is AES-encrypted; the self-extractor reads traditional ZIP encryption only: re-create the archive "
+       "with ZipCrypto, or build from the files with --password"},
+      {"encrypted bzip2", "z = zipfile.ZipFile(p, 'w', zipfile.ZIP_BZIP2); z.writestr('a', b'x' * 100); z.close(); method(12, 1)",
+       "encrypted and compressed with bzip2 (method 12)"},
+      {"damaged bzip2",
+       "z = zipfile.ZipFile(p, 'w', zipfile.ZIP_BZIP2); z.writestr('a', b'x' * 100); z.close()\n"
+       "b = bytearray(open(p, 'rb').read()); b[40:44] = b'\\0' * 4; open(p, 'wb').write(b)",
+       "the data of \"a\" (bzip2 (method 12)) cannot be decoded: the bzip2 stream is damaged"},
+      {"LZMA over its size",
+       "z = zipfile.ZipFile(p, 'w', zipfile.ZIP_LZMA); z.writestr('a', b'x' * 100); z.close()\n"
+       "b = bytearray(open(p, 'rb').read())\n"
+       "for s in (b'PK\\x03\\x04', b'PK\\x01\\x02'): h = b.find(s); o = 22 if s[2] == 3 else 24; b[h + o:h + o + 4] = (99).to_bytes(4, 'little')\n"
+       "open(p, 'wb').write(b)", "(LZMA (method 14)) cannot be decoded: it decodes to more bytes than its directory entry says"},
+      {"bzip2 CRC",
+       "z = zipfile.ZipFile(p, 'w', zipfile.ZIP_BZIP2); z.writestr('a', b'x' * 100); z.close()\n"
+       "b = bytearray(open(p, 'rb').read())\n"
+       "for s, o in ((b'PK\\x03\\x04', 14), (b'PK\\x01\\x02', 16)): h = b.find(s); b[h + o] ^= 1\n"
+       "open(p, 'wb').write(b)", "(bzip2 (method 12)) has the CRC-32"},
+      {"ZIP64 marker without its value",
+       "z = zipfile.ZipFile(p, 'w'); z.writestr('a', b'x'); z.close()\n"
+       "b = bytearray(open(p, 'rb').read()); c = b.find(b'PK\\x01\\x02'); b[c + 24:c + 28] = b'\\xff' * 4\n"
+       "open(p, 'wb').write(b)", "marks a ZIP64 value that its extra field lacks"},
+      {"ZIP64 end record missing",
+       "z = zipfile.ZipFile(p, 'w'); z.writestr('a', b'x'); z.close()\n"
+       "b = bytearray(open(p, 'rb').read()); e = b.rfind(b'PK\\x05\\x06'); b[e + 16:e + 20] = b'\\xff' * 4\n"
+       "open(p, 'wb').write(b)", "ZIP64 end record that is missing"},
       {"long name", "z = zipfile.ZipFile(p, 'w'); z.writestr('n' * 201, b'x'); z.close()", "200 bytes"},
       {"data into the directory",
        "z = zipfile.ZipFile(p, 'w'); z.writestr('a', b'x' * 10); z.close()\n"
@@ -188,7 +218,13 @@ TEST(WrapZip, RefusesWhatTheStubCannotExtract) {
   std::string work = MakeTempFolder();
   for (const Case& c : cases) {
     std::string archive = work + "/in.zip", exe = work + "/" + c.what + ".exe";
-    CommandResult made = RunShell("python3 -c " + ShellQuote(std::string("import sys, zipfile\np = sys.argv[1]\n") + c.python) +
+    const char* setMethod =
+        "def method(n, flags=0):\n"
+        "    b = bytearray(open(p, 'rb').read())\n"
+        "    for s, o in ((b'PK\\x03\\x04', 6), (b'PK\\x01\\x02', 8)):\n"
+        "        h = b.find(s); b[h + o] |= flags; b[h + o + 2:h + o + 4] = n.to_bytes(2, 'little')\n"
+        "    open(p, 'wb').write(b)\n";
+    CommandResult made = RunShell("python3 -c " + ShellQuote(std::string("import sys, zipfile\np = sys.argv[1]\n") + setMethod + c.python) +
                                   " " + ShellQuote(archive));
     ASSERT_EQ(made.status, 0) << c.what << made.err;
     CommandResult built = RunSfx({"build", "-o", exe, "--zip", archive});
@@ -215,6 +251,84 @@ TEST(WrapZip, LocalZip64BlockWithSmallSizesIsDropped) {
   std::vector<uint8_t> image = ReadFile(exe);
   uint32_t archiveAt = Le32(image, FindRecord(image) + 12);
   EXPECT_EQ(Le16(image, archiveAt + 28), 0u);  // no extra field left in the local header
+}
+
+// Archives that really need ZIP64 are refused at once, from their end
+// records and directory alone: a stored 5 GiB entry (its data a hole in a
+// sparse file) and 66,000 entries, each in well under a second, naming the
+// limit and by how much it is broken, and writing nothing.
+TEST(WrapZip, RefusesArchivesThatNeedZip64AtOnce) {
+  const char* writers =
+      "import struct, sys, zipfile\n"
+      "def sparse_5gib(path):\n"
+      "    size, name = 5 << 30, b'big.bin'\n"
+      "    zip64 = struct.pack('<HHQQ', 1, 16, size, size)\n"
+      "    local = struct.pack('<IHHHHHIIIHH', 0x04034B50, 45, 0, 0, 0, 0x21, 0, 0xFFFFFFFF, 0xFFFFFFFF, len(name), 20) + name + zip64\n"
+      "    directory_at = len(local) + size\n"
+      "    directory = struct.pack('<IHHHHHHIIIHHHHHII', 0x02014B50, 45, 45, 0, 0, 0, 0x21, 0, 0xFFFFFFFF, 0xFFFFFFFF,\n"
+      "                            len(name), 20, 0, 0, 0, 0, 0) + name + zip64\n"
+      "    end64 = struct.pack('<IQHHIIQQQQ', 0x06064B50, 44, 45, 45, 0, 0, 1, 1, len(directory), directory_at)\n"
+      "    locator = struct.pack('<IIQI', 0x07064B50, 0, directory_at + len(directory), 1)\n"
+      "    end = struct.pack('<IHHHHIIH', 0x06054B50, 0, 0, 1, 1, len(directory), 0xFFFFFFFF, 0)\n"
+      "    with open(path, 'wb') as f:\n"
+      "        f.write(local); f.seek(directory_at); f.write(directory + end64 + locator + end)\n"
+      "sparse_5gib(sys.argv[1])\n"
+      "with zipfile.ZipFile(sys.argv[2], 'w') as z:\n"
+      "    for i in range(66000): z.writestr('f%05d' % i, b'')\n";
+  std::string work = MakeTempFolder();
+  std::string big = work + "/big.zip", many = work + "/many.zip";
+  CommandResult made = RunShell("python3 -c " + ShellQuote(writers) + " " + ShellQuote(big) + " " + ShellQuote(many));
+  ASSERT_EQ(made.status, 0) << made.err;
+  struct Case {
+    std::string archive;
+    const char* refusal;
+  } cases[] = {
+      {big, "entry \"big.bin\" is 5368709120 bytes (5.0 GiB); the self-extractor extracts entries under 4 GiB "
+            "(at most 4294967294 bytes): 1073741826 bytes over"},
+      {many, "the archive has 66000 entries; the self-extractor reads at most 65535 (the classic ZIP limit): 465 too many"},
+  };
+  for (const Case& c : cases) {
+    std::string exe = work + "/out.exe";
+    auto started = std::chrono::steady_clock::now();
+    CommandResult built = RunSfx({"build", "-o", exe, "--zip", c.archive});
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    EXPECT_EQ(built.status, kExitFailure) << c.archive;
+    EXPECT_EQ(built.err, "dravik-sfx build: " + c.archive + ": " + c.refusal + "\n");
+    EXPECT_LT(seconds, 1.0) << c.archive;
+    EXPECT_NE(access(exe.c_str(), F_OK), 0) << c.archive;
+  }
+}
+
+// ZIP64 records whose values all fit are read, and the self-extractor gets
+// classic records: no ZIP64 end record or locator, no ZIP64 extra field,
+// "version needed" 2.0. Python's force_zip64 writes ZIP64 local extra
+// fields; Info-ZIP writing to a pipe from a pipe adds ZIP64 end records.
+TEST(WrapZip, Zip64RecordsThatFitAreWrittenClassic) {
+  RequireTool("zip");
+  std::string work = MakeTempFolder();
+  std::string fromPython = work + "/python.zip", fromPipe = work + "/pipe.zip";
+  ASSERT_EQ(RunShell("python3 -c " + ShellQuote("import sys, zipfile\n"
+                                                "with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:\n"
+                                                "    for n in ('a.txt', 'b.txt'):\n"
+                                                "        with z.open(n, 'w', force_zip64=True) as f: f.write(n.encode() * 500)\n") +
+                     " " + ShellQuote(fromPython)).status, 0);
+  ASSERT_EQ(RunShell("seq 1 3000 | zip -q - - > " + ShellQuote(fromPipe)).status, 0);
+  ASSERT_NE(ReadFile(fromPipe).size(), 0u);
+  for (const std::string& archive : {fromPython, fromPipe}) {
+    SCOPED_TRACE(archive);
+    std::string exe = archive + ".exe";
+    CommandResult built = RunSfx({"build", "-o", exe, "--zip", archive});
+    ASSERT_EQ(built.status, 0) << built.err;
+    ExpectReadersAccept(exe);
+    CommandResult classic = RunShell("python3 -c " + ShellQuote("import sys, zipfile\n"
+                                                                "data = open(sys.argv[1], 'rb').read()\n"
+                                                                "assert b'PK\\x06\\x06' not in data and b'PK\\x06\\x07' not in data\n"
+                                                                "for i in zipfile.ZipFile(sys.argv[1]).infolist():\n"
+                                                                "    assert b'\\x01\\x00' != i.extra[:2], i.extra\n"
+                                                                "    assert i.extract_version == 20, i.extract_version\n") +
+                                     " " + ShellQuote(exe));
+    EXPECT_EQ(classic.status, 0) << classic.err;
+  }
 }
 
 }  // namespace
