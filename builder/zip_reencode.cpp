@@ -67,7 +67,7 @@ struct Output {
   }
   uint8_t* Next() { return bytes->data() + used; }
   bool Overran() const { return used > limit; }
-  void Finish() { bytes->resize(used); }
+  void Finish() { bytes->resize(static_cast<size_t>(std::min<uint64_t>(used, limit))); }  // the probe byte dropped
 };
 
 bool Fail(std::string* error, const std::string& why) {
