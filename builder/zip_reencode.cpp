@@ -23,8 +23,9 @@
 //
 // Trust: an entry's data is untrusted. Each decoder writes at most `limit`
 // bytes and reports anything beyond; the libraries' own memory is bounded
-// (liblzma by kXzMemoryLimit, libzstd by its default window limit of
-// 128 MiB, libbz2 by its format's 900 kB blocks).
+// (LZMA's dictionary by the entry's recorded size, XZ's by
+// kXzMemoryLimit, libzstd by its default window limit of 128 MiB, libbz2
+// by its format's 900 kB blocks).
 #include "builder/zip_reencode.h"
 
 #include "builder/deflate64_decoder.h"
@@ -127,6 +128,12 @@ bool DecodeLzma(const uint8_t* data, size_t size, bool endMarked, Output* out, s
   lzma_filter filters[2] = {{LZMA_FILTER_LZMA1, nullptr}, {LZMA_VLI_UNKNOWN, nullptr}};
   if (lzma_properties_decode(&filters[0], nullptr, data + kLzmaHeaderSize, kLzmaPropertiesSize) != LZMA_OK)
     return Fail(error, "the LZMA properties are damaged");
+  // The dictionary is allocated at the size the (untrusted) properties ask
+  // for, up to 4 GiB; no match reaches back further than the output, so a
+  // dictionary of the recorded size decodes the same stream.
+  auto* options = static_cast<lzma_options_lzma*>(filters[0].options);
+  options->dict_size = static_cast<uint32_t>(
+      std::min<uint64_t>(options->dict_size, std::max<uint64_t>(LZMA_DICT_SIZE_MIN, out->limit)));
   lzma_stream s = LZMA_STREAM_INIT;
   lzma_ret status = lzma_raw_decoder(&s, filters);
   free(filters[0].options);
