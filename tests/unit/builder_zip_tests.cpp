@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 
 namespace {
@@ -302,7 +303,8 @@ TEST(WrapZip, RefusesArchivesThatNeedZip64AtOnce) {
 // ZIP64 records whose values all fit are read, and the self-extractor gets
 // classic records: no ZIP64 end record or locator, no ZIP64 extra field,
 // "version needed" 2.0. Python's force_zip64 writes ZIP64 local extra
-// fields; Info-ZIP writing to a pipe from a pipe adds ZIP64 end records.
+// fields; Info-ZIP reading from a pipe (`cat file | zip - -`) adds ZIP64
+// end records and a ZIP64 descriptor.
 TEST(WrapZip, Zip64RecordsThatFitAreWrittenClassic) {
   RequireTool("zip");
   std::string work = MakeTempFolder();
@@ -329,6 +331,59 @@ TEST(WrapZip, Zip64RecordsThatFitAreWrittenClassic) {
                                      " " + ShellQuote(exe));
     EXPECT_EQ(classic.status, 0) << classic.err;
   }
+}
+
+// Entries in methods the stub cannot read are re-encoded: every reader
+// accepts the result without warnings, the files come out the same, and
+// `info` says what each entry was.
+TEST(WrapZip, ReencodedEntriesPassEveryReader) {
+  for (const char* tool : {"unzip", "7z"}) RequireTool(tool);
+  std::string work = MakeTempFolder(), tree = work + "/tree";
+  MakeSourceTree(tree);
+  struct Case {
+    const char* method;
+    const char* words;
+  } cases[] = {{"ZIP_BZIP2", "bzip2 (method 12)"}, {"ZIP_LZMA", "LZMA (method 14)"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.method);
+    std::string archive = work + "/" + c.method + ".zip", exe = work + "/" + c.method + ".exe", unpacked = work + "/" + c.method;
+    ASSERT_EQ(RunShell("cd " + ShellQuote(tree) + " && python3 -c " +
+                       ShellQuote(std::string("import os, sys, zipfile\n"
+                                              "z = zipfile.ZipFile(sys.argv[1], 'w', zipfile.") + c.method + ")\n"
+                                              "for d, _, fs in sorted(os.walk('.')):\n"
+                                              "    [z.write(os.path.join(d, f)) for f in sorted(fs)]\n"
+                                              "z.close()") + " " + ShellQuote(archive)).status, 0);
+    CommandResult built = RunSfx({"build", "-o", exe, "--zip", archive});
+    ASSERT_EQ(built.status, 0) << built.err;
+    ExpectReadersAccept(exe);
+    ASSERT_EQ(RunShell("unzip -q " + ShellQuote(exe) + " -d " + ShellQuote(unpacked)).status, 0);
+    CommandResult compared = RunShell("mkdir -p " + ShellQuote(unpacked + "/empty") + " && diff -r " + ShellQuote(tree) + " " +
+                                      ShellQuote(unpacked));
+    EXPECT_EQ(compared.status, 0) << compared.out;
+    CommandResult info = RunSfx({"info", exe});
+    EXPECT_NE(info.out.find(std::string("(re-encoded from ") + c.words + ")"), std::string::npos) << info.out;
+    // The same archive and options give the same self-extractor.
+    std::string again = exe + ".again";
+    ASSERT_EQ(RunSfx({"build", "-o", again, "--zip", archive}).status, 0);
+    EXPECT_EQ(ReadFile(again), ReadFile(exe));
+  }
+}
+
+// ZIP64 end records behind a prefix (another self-extractor's stub, say):
+// the ZIP64 end record is found before its locator, and the prefix dropped.
+TEST(WrapZip, Zip64EndRecordsBehindAPrefix) {
+  RequireTool("zip");
+  std::string work = MakeTempFolder();
+  std::string archive = work + "/in.zip", exe = work + "/out.exe";
+  std::string plain = work + "/plain.zip";  // from a pipe into a file: ZIP64 end records
+  ASSERT_EQ(RunShell("seq 1 3000 | zip -q - - > " + ShellQuote(plain) + " && (head -c 999 /dev/urandom; cat " +
+                     ShellQuote(plain) + ") > " + ShellQuote(archive)).status, 0);
+  std::vector<uint8_t> bytes = ReadFile(archive);
+  const uint8_t zip64EndRecord[] = {'P', 'K', 6, 6};
+  ASSERT_NE(std::search(bytes.begin() + 999, bytes.end(), zip64EndRecord, zip64EndRecord + 4), bytes.end());
+  CommandResult built = RunSfx({"build", "-o", exe, "--zip", archive});
+  ASSERT_EQ(built.status, 0) << built.err;
+  ExpectReadersAccept(exe);
 }
 
 }  // namespace

@@ -147,7 +147,7 @@ def case_peer_archives():
 # with). {z} is the archive's path; the commands run in the source folder.
 WRITERS = [
     ("Info-ZIP from files", "zip -q -r {z} .", None, None),
-    ("Info-ZIP to a pipe (ZIP64 end records)", "zip -q -r - . | cat > {z}", None, None),
+    ("Info-ZIP to a pipe", "zip -q -r - . | cat > {z}", None, None),
     ("7z Deflate", "7z a -tzip -mm=Deflate {z} .", None, None),
     ("7z Deflate64", "7z a -tzip -mm=Deflate64 {z} .", "Deflate64 (method 9)", None),
     ("7z BZip2", "7z a -tzip -mm=BZip2 {z} .", "bzip2 (method 12)", None),

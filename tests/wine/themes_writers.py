@@ -41,7 +41,7 @@ def python_zipfile(method, force_zip64=False):
 
 WRITERS = [
     ("Info-ZIP from files", shell("zip -q -r {zip} .")),
-    ("Info-ZIP to a pipe, ZIP64 end records", shell("zip -q -r - . | cat > {zip}")),
+    ("Info-ZIP to a pipe", shell("zip -q -r - . | cat > {zip}")),
     ("7z Deflate", shell("7z a -tzip -bd -mm=Deflate {zip} .")),
     ("7z Deflate64, re-encoded", shell("7z a -tzip -bd -mm=Deflate64 {zip} .")),
     ("7z BZip2, re-encoded", shell("7z a -tzip -bd -mm=BZip2 {zip} .")),
