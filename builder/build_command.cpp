@@ -7,6 +7,7 @@
 #include "builder/span_writer.h"
 #include "builder/sfx_writer.h"
 #include "builder/text_codec.h"
+#include "builder/zip_aes.h"
 #include "builder/zip_from_files.h"
 #include "builder/zip_limits.h"
 #include "builder/zip_reencode.h"
@@ -42,7 +43,8 @@ const char kBuildUsage[] =
     "  --info TEXT            text shown by \"-info\" (default: the options given here)\n"
     "  --overwrite            \"overwrite without prompting\" starts checked\n"
     "  --auto                 unattended mode unless the command line says NOAUTO\n"
-    "  --password TEXT        encrypt every entry with traditional ZIP encryption\n"
+    "  --password TEXT        encrypt every entry with traditional ZIP encryption (with --zip, AES\n"
+    "                         entries are decrypted with it and encrypted again)\n"
     "  --level N              deflate level, 0 stores (default 9); also for re-encoded entries\n"
     "  --codepage N           Windows ANSI code page of names and texts: 1252 (default) or 932\n"
     "  --no-stub-crc          leave the stub CRC 0 (check off)\n"
@@ -248,7 +250,14 @@ bool LoadArchive(const BuildOptions& o, ZipArchive* archive, std::string* error)
     *error = "cannot read " + o.zip;
     return false;
   }
-  if (!ReadZip(bytes, archive, error) || !ReencodeEntries(archive, o.level, error) || !CheckEntryData(*archive, error)) {
+  // AES entries are decrypted with --password, as given and in the code page.
+  std::vector<std::string> passwords;
+  std::string inCodePage;
+  if (o.havePassword) passwords.push_back(o.password);
+  if (o.havePassword && Utf8ToCodePage(o.password, o.codePage, &inCodePage) && inCodePage != o.password)
+    passwords.push_back(inCodePage);
+  if (!ReadZip(bytes, archive, error) || !DecryptAesEntries(archive, passwords, error) ||
+      !ReencodeEntries(archive, o.level, error) || !CheckEntryData(*archive, error)) {
     *error = o.zip + ": " + *error;
     return false;
   }

@@ -20,6 +20,7 @@
 // against the file's size before it is used.
 #include "builder/zip_reader.h"
 
+#include "builder/zip_aes.h"
 #include "builder/zip_limits.h"
 #include "builder/zip_reencode.h"
 
@@ -109,13 +110,17 @@ std::vector<uint8_t> WithoutZip64Extra(const std::vector<uint8_t>& extra) {
 }
 
 // Checks what the self-extractor can extract, or the builder re-encode
-// (unencrypted entries of the methods CanReencode names). WinZip's AES
-// (method 99) is encryption, the real method hidden in its extra field.
+// (unencrypted entries of the methods CanReencode names) or decrypt
+// (zip_aes.h). WinZip's AES (method 99) is encryption, the real method in
+// its extra field.
 bool CheckEntrySupported(const Reader& r, const ZipEntry& e) {
-  if (e.method == kMethodAes)
-    return r.Fail("entry \"" + e.name + "\" is AES-encrypted; the self-extractor reads traditional ZIP encryption only: "
-                  "re-create the archive with ZipCrypto, or build from the files with --password");
-  if (e.method != kMethodStored && e.method != kMethodDeflated && !CanReencode(e.method))
+  AesExtra aes;
+  if (e.method == kMethodAes && !ReadAesExtra(e.centralExtra, &aes))
+    return r.Fail("entry \"" + e.name + "\" is AES-encrypted but its AES extra field is missing or damaged");
+  if (e.method == kMethodAes && aes.method != kMethodStored && aes.method != kMethodDeflated && !CanReencode(aes.method))
+    return r.Fail("entry \"" + e.name + "\" is AES-encrypted and compressed with " + MethodInWords(aes.method) +
+                  ", which neither the self-extractor nor the builder can decode: re-create the archive with Deflate");
+  if (e.method != kMethodAes && e.method != kMethodStored && e.method != kMethodDeflated && !CanReencode(e.method))
     return r.Fail("entry \"" + e.name + "\" is compressed with " + MethodInWords(e.method) +
                   ", which neither the self-extractor nor the builder can decode: re-create the archive with Deflate");
   if (CanReencode(e.method) && (e.flags & kFlagEncryptedEntry))
