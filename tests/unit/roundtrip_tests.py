@@ -154,6 +154,7 @@ WRITERS = [
     ("7z LZMA", "7z a -tzip -mm=LZMA {z} .", "LZMA (method 14)", None),
     ("7z XZ", "7z a -tzip -mm=XZ {z} .", "XZ (method 95)", None),
     ("7z ZipCrypto", "7z a -tzip -mem=ZipCrypto -ps3cret {z} .", None, "s3cret"),
+    ("7z AES-256, decrypted and encrypted again", "7z a -tzip -mem=AES256 -ps3cret {z} .", None, "s3cret"),
     ("zip -Z bzip2", "zip -q -r -Z bzip2 {z} .", "bzip2 (method 12)", None),
     ("jar", "jar cfM {z} .", None, None),
     ("bsdtar", "bsdtar --format zip -cf {z} .", None, None),
@@ -178,12 +179,12 @@ def case_writers():
     """Each writer's archive built, `test`ed and extracted to the source's
     bytes and dates; `info` names the entries that were re-encoded."""
     for name, writer, reencoded_from, password in WRITERS:
-        def run(writer=writer, reencoded_from=reencoded_from, password=password):
+        def run(name=name, writer=writer, reencoded_from=reencoded_from, password=password):
             z = make_archive(writer)
             exe = os.path.join(WORK, "writer.exe")
-            status, err = tool("build", "-o", exe, "--zip", z)
-            expect(status == 0, "build --zip failed: %s" % err)
             given = ("--password", password) if password else ()
+            status, err = tool("build", "-o", exe, "--zip", z, *(given if "AES" in name else ()))
+            expect(status == 0, "build --zip failed: %s" % err)
             status, err = tool("test", exe, *given)
             expect(status == 0, "test failed (%d): %s" % (status, err))
             out = fresh("out")

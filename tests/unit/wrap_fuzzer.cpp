@@ -1,6 +1,7 @@
 // libFuzzer target for what `build --zip` does with an untrusted archive:
 // every input is read as a ZIP archive (ZIP64 records, methods, offsets),
-// the entries the builder re-encodes are decoded by their libraries and the
+// AES entries are decrypted with the seeds' password, the entries the
+// builder re-encodes are decoded by their libraries and the
 // Deflate64 decoder and deflated again, and every entry's data is checked
 // as the self-extractor will check it. The same bytes also go to the
 // Deflate64 decoder as a raw stream.
@@ -12,6 +13,7 @@
 // Built with clang++ -fsanitize=fuzzer,address,undefined on the builder's
 // sources (tests/unit/CMakeLists.txt).
 #include "builder/deflate64_decoder.h"
+#include "builder/zip_aes.h"
 #include "builder/zip_reader.h"
 #include "builder/zip_reencode.h"
 
@@ -33,7 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (ReadZip(bytes, &archive, &error)) {
     bool small = true;
     for (const ZipEntry& e : archive.entries) small = small && e.uncompressedSize <= kLargestEntry;
-    if (small && ReencodeEntries(&archive, 1, &error)) CheckEntryData(archive, &error);
+    if (small && DecryptAesEntries(&archive, {"pw"}, &error) && ReencodeEntries(&archive, 1, &error))
+      CheckEntryData(archive, &error);
   }
   std::vector<uint8_t> out;
   Inflate64(data, size, 1 << 20, &out, &error);

@@ -2,11 +2,13 @@
 """Writes the seed corpus of `build --zip`'s fuzz target into wrap/: small
 ZIP archives of each kind the reader takes (stored and deflated entries,
 ZIP64 records that fit, bzip2, LZMA, XZ, Zstandard and Deflate64 entries to
-re-encode), so that the fuzzer starts from archives that get through the
-reader to each decoder. XZ and Zstandard entries are put together by hand
-from the xz and zstd programs' output; Deflate64 comes from 7z.
+re-encode, AES entries with the password "pw"), so that the fuzzer starts
+from archives that get through the reader to each decoder. XZ and
+Zstandard entries are put together by hand from the xz and zstd programs'
+output; Deflate64 and AES come from 7z.
 
-Run from this folder: python3 make_wrap_corpus.py
+Run from this folder: python3 make_wrap_corpus.py (7z's seeds differ from
+run to run in their times and salts; the others are the same each time)
 """
 import io
 import os
@@ -22,7 +24,7 @@ TEXT = b"Publishers wrap what their tools write.\n" * 20 + bytes(range(256))
 def python_zip(method, force_zip64=False):
     buffer = io.BytesIO()
     with zipfile.ZipFile(buffer, "w", method) as z:
-        z.writestr("folder/", b"")
+        z.writestr(zipfile.ZipInfo("folder/", (2024, 5, 6, 7, 8, 10)), b"")  # a fixed date: the same seeds each run
         info = zipfile.ZipInfo("folder/text.txt", (2024, 5, 6, 7, 8, 10))
         info.compress_type = method
         with z.open(info, "w", force_zip64=force_zip64) as entry:
@@ -44,11 +46,11 @@ def program(*command):
     return subprocess.run(command, input=TEXT, capture_output=True, check=True).stdout
 
 
-def seven_zip(method):
+def seven_zip(*options):
     with tempfile.TemporaryDirectory() as work:
         with open(os.path.join(work, "a.txt"), "wb") as f:
             f.write(TEXT)
-        subprocess.run(["7z", "a", "-tzip", "-bd", "-bso0", "-mm=" + method, "x.zip", "a.txt"], cwd=work, check=True)
+        subprocess.run(["7z", "a", "-tzip", "-bd", "-bso0"] + list(options) + ["x.zip", "a.txt"], cwd=work, check=True)
         return open(os.path.join(work, "x.zip"), "rb").read()
 
 
@@ -60,7 +62,8 @@ SEEDS = [
     ("lzma", python_zip(zipfile.ZIP_LZMA)),
     ("xz", by_hand(95, program("xz", "-c"))),
     ("zstandard", by_hand(93, program("zstd", "-q", "-c"))),
-    ("deflate64", seven_zip("Deflate64")),
+    ("deflate64", seven_zip("-mm=Deflate64")),
+    ("aes128_bzip2", seven_zip("-mem=AES128", "-mm=BZip2", "-ppw")),
 ]
 
 os.makedirs("wrap", exist_ok=True)
