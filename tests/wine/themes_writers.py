@@ -2,13 +2,15 @@
 each writer on this machine, with the compression methods the builder
 re-encodes (Deflate64, bzip2, LZMA, XZ) and with ZIP64 records whose values
 fit, wrapped by `build --zip` and extracted unattended by the real stub,
-every file compared with its source by bytes and date."""
+every file compared with its source by bytes and date; and 7-Zip's AES,
+wrapped with its password, opened at the stub's password dialog."""
 import os
 import subprocess
 import time
 import zipfile
 
 from wine_cases import *  # noqa: F401,F403 (the vocabulary of every theme)
+from themes_password import PasswordDialog, main_back, same_tree
 
 # Archives written here store local times; the stub writes them back through
 # the same zone (the Wine runs have TZ=UTC too).
@@ -56,7 +58,7 @@ WRITERS = [
 ]
 
 
-def wrapped(name, make_archive):
+def wrapped(name, make_archive, *options):
     """NAME.exe wrapping the archive make_archive writes from the source tree."""
     def build(w):
         archive = os.path.join(w.folder, name + ".zip")
@@ -64,7 +66,7 @@ def wrapped(name, make_archive):
             if os.path.exists(archive):
                 os.remove(archive)
             make_archive(w.source, archive)
-        return w.wrap(name, archive)
+        return w.wrap(name, archive, *options)
     return build
 
 
@@ -91,4 +93,15 @@ def theme_writers():
                "%s differs from readme.txt" % extracted)
     cases.append(Case("Info-ZIP from a pipe: cat file | zip - -", wrapped("pipe", shell("cat readme.txt | zip -q - - > {zip}")),
                       None, EXIT_NORMAL, actions=["--read"], args=auto_into("out-pipe"), after=piped_readme_equal))
+
+    # AES-256 from 7-Zip, wrapped with its password: encrypted again the
+    # traditional way, so the stub asks for the password and extracts.
+    password = "Open sesame 7"
+    aes = wrapped("aes", shell("7z a -tzip -bd -mem=AES256 -p'%s' {zip} ." % password), "--password", password)
+    target = lambda w: os.path.join(w.folder, "out-aes")
+    cases.append(Case("7z AES-256 wrapped with --password: the password dialog, then every file", aes,
+                      [MainDialog(), PasswordDialog(), counted(3), main_back("aes")], EXIT_NORMAL,
+                      actions=lambda w: ["--type", "106", windows_path(target(w)), "--click", "Unzip", "--type", "402",
+                                         password, "--click", "OK", "--click", "OK", "--back", "--click", "Close"],
+                      after=lambda w: same_tree(w.source, target(w))))
     return cases
