@@ -235,8 +235,8 @@ bool ReadZip(const std::vector<uint8_t>& bytes, ZipArchive* archive_ret, std::st
   if (!zip64 && place.offset == kZip64Marker32) return r.Fail("the end record marks a ZIP64 end record that is missing");
   if (place.count > kEntryCountLimit) return r.Fail(EntryCountRefusal(place.count));
   if (place.size > place.endAt) return r.Fail("the central directory is damaged");
-  if (place.offset > kArchiveSizeLimit || place.size > kArchiveSizeLimit)
-    return r.Fail(ArchiveSizeRefusal(place.offset + place.size));
+  if (place.offset > kArchiveSizeLimit || place.size > kArchiveSizeLimit)  // (values from the archive: no wrap-around)
+    return r.Fail(ArchiveSizeRefusal(place.offset + std::min(place.size, UINT64_MAX - place.offset)));
   uint16_t count = static_cast<uint16_t>(place.count);
   uint32_t directorySize = static_cast<uint32_t>(place.size), directoryAt = static_cast<uint32_t>(place.offset);
   // Normally the directory ends where the end record (or the ZIP64 end
