@@ -254,38 +254,50 @@ TEST(WrapZip, LocalZip64BlockWithSmallSizesIsDropped) {
 }
 
 // Archives that really need ZIP64 are refused at once, from their end
-// records and directory alone: a stored 5 GiB entry (its data a hole in a
-// sparse file) and 66,000 entries, each in well under a second, naming the
-// limit and by how much it is broken, and writing nothing.
+// records and directory alone: a stored 5 GiB entry, three stored entries
+// of 1 GiB (their data holes in sparse files), and 66,000 entries, each in
+// well under a second, naming the limit and by how much it is broken, and
+// writing nothing.
 TEST(WrapZip, RefusesArchivesThatNeedZip64AtOnce) {
   const char* writers =
       "import struct, sys, zipfile\n"
-      "def sparse_5gib(path):\n"
-      "    size, name = 5 << 30, b'big.bin'\n"
-      "    zip64 = struct.pack('<HHQQ', 1, 16, size, size)\n"
-      "    local = struct.pack('<IHHHHHIIIHH', 0x04034B50, 45, 0, 0, 0, 0x21, 0, 0xFFFFFFFF, 0xFFFFFFFF, len(name), 20) + name + zip64\n"
-      "    directory_at = len(local) + size\n"
-      "    directory = struct.pack('<IHHHHHHIIIHHHHHII', 0x02014B50, 45, 45, 0, 0, 0, 0x21, 0, 0xFFFFFFFF, 0xFFFFFFFF,\n"
-      "                            len(name), 20, 0, 0, 0, 0, 0) + name + zip64\n"
-      "    end64 = struct.pack('<IQHHIIQQQQ', 0x06064B50, 44, 45, 45, 0, 0, 1, 1, len(directory), directory_at)\n"
-      "    locator = struct.pack('<IIQI', 0x07064B50, 0, directory_at + len(directory), 1)\n"
-      "    end = struct.pack('<IHHHHIIH', 0x06054B50, 0, 0, 1, 1, len(directory), 0xFFFFFFFF, 0)\n"
+      "def sparse(path, sizes):\n"
+      "    # stored entries of zeros, the data left as holes; ZIP64 sizes, offsets and end records\n"
+      "    directory, at = b'', 0\n"
       "    with open(path, 'wb') as f:\n"
-      "        f.write(local); f.seek(directory_at); f.write(directory + end64 + locator + end)\n"
-      "sparse_5gib(sys.argv[1])\n"
+      "        for n, size in enumerate(sizes):\n"
+      "            name = b'big%d.bin' % n\n"
+      "            local = struct.pack('<IHHHHHIIIHH', 0x04034B50, 45, 0, 0, 0, 0x21, 0, 0xFFFFFFFF, 0xFFFFFFFF, len(name), 20)\n"
+      "            f.seek(at); f.write(local + name + struct.pack('<HHQQ', 1, 16, size, size))\n"
+      "            directory += struct.pack('<IHHHHHHIIIHHHHHII', 0x02014B50, 45, 45, 0, 0, 0, 0x21, 0, 0xFFFFFFFF,\n"
+      "                                     0xFFFFFFFF, len(name), 28, 0, 0, 0, 0, 0xFFFFFFFF)\n"
+      "            directory += name + struct.pack('<HHQQQ', 1, 24, size, size, at)\n"
+      "            at += len(local) + len(name) + 20 + size\n"
+      "        end64 = struct.pack('<IQHHIIQQQQ', 0x06064B50, 44, 45, 45, 0, 0, len(sizes), len(sizes), len(directory), at)\n"
+      "        locator = struct.pack('<IIQI', 0x07064B50, 0, at + len(directory), 1)\n"
+      "        end = struct.pack('<IHHHHIIH', 0x06054B50, 0, 0, len(sizes), len(sizes), len(directory), 0xFFFFFFFF, 0)\n"
+      "        f.seek(at); f.write(directory + end64 + locator + end)\n"
+      "sparse(sys.argv[1], [5 << 30])\n"
+      "sparse(sys.argv[3], [1 << 30] * 3)\n"
       "with zipfile.ZipFile(sys.argv[2], 'w') as z:\n"
       "    for i in range(66000): z.writestr('f%05d' % i, b'')\n";
   std::string work = MakeTempFolder();
-  std::string big = work + "/big.zip", many = work + "/many.zip";
-  CommandResult made = RunShell("python3 -c " + ShellQuote(writers) + " " + ShellQuote(big) + " " + ShellQuote(many));
+  std::string big = work + "/big.zip", many = work + "/many.zip", large = work + "/large.zip";
+  CommandResult made = RunShell("python3 -c " + ShellQuote(writers) + " " + ShellQuote(big) + " " + ShellQuote(many) + " " +
+                                ShellQuote(large));
   ASSERT_EQ(made.status, 0) << made.err;
   struct Case {
     std::string archive;
     const char* refusal;
   } cases[] = {
-      {big, "entry \"big.bin\" is 5368709120 bytes (5.0 GiB); the self-extractor extracts entries under 4 GiB "
+      {big, "entry \"big0.bin\" is 5368709120 bytes (5.0 GiB); the self-extractor extracts entries under 4 GiB "
             "(at most 4294967294 bytes): 1073741826 bytes over"},
       {many, "the archive has 66000 entries; the self-extractor reads at most 65535 (the classic ZIP limit): 465 too many"},
+      // 3 GiB of data, three local headers of 30 + 8 + 20 bytes, three central
+      // ones of 46 + 8 + 28, the ZIP64 end record (56), its locator (20) and
+      // the end record (22): 3221225472 + 518 bytes.
+      {large, "the archive is 3221225990 bytes (3.0 GiB); the self-extractor reads archives under 2 GiB "
+              "(at most 2147483647 bytes): 1073742343 bytes over"},
   };
   for (const Case& c : cases) {
     std::string exe = work + "/out.exe";
