@@ -2,8 +2,9 @@
 each writer on this machine, with the compression methods the builder
 re-encodes (Deflate64, bzip2, LZMA, XZ) and with ZIP64 records whose values
 fit, wrapped by `build --zip` and extracted unattended by the real stub,
-every file compared with its source by bytes and date; and 7-Zip's AES,
-wrapped with its password, opened at the stub's password dialog."""
+every file compared with its source by bytes and date; and 7-Zip's
+ZipCrypto and AES (wrapped with its password), opened at the stub's
+password dialog."""
 import os
 import subprocess
 import time
@@ -94,14 +95,21 @@ def theme_writers():
     cases.append(Case("Info-ZIP from a pipe: cat file | zip - -", wrapped("pipe", shell("cat readme.txt | zip -q - - > {zip}")),
                       None, EXIT_NORMAL, actions=["--read"], args=auto_into("out-pipe"), after=piped_readme_equal))
 
-    # AES-256 from 7-Zip, wrapped with its password: encrypted again the
-    # traditional way, so the stub asks for the password and extracts.
+    # 7-Zip's ZipCrypto, carried as it is, and its AES-256, wrapped with the
+    # password: encrypted again the traditional way. The stub asks for the
+    # password and extracts.
     password = "Open sesame 7"
-    aes = wrapped("aes", shell("7z a -tzip -bd -mem=AES256 -p'%s' {zip} ." % password), "--password", password)
-    target = lambda w: os.path.join(w.folder, "out-aes")
-    cases.append(Case("7z AES-256 wrapped with --password: the password dialog, then every file", aes,
-                      [MainDialog(), PasswordDialog(), counted(3), main_back("aes")], EXIT_NORMAL,
-                      actions=lambda w: ["--type", "106", windows_path(target(w)), "--click", "Unzip", "--type", "402",
-                                         password, "--click", "OK", "--click", "OK", "--back", "--click", "Close"],
-                      after=lambda w: same_tree(w.source, target(w))))
+    encrypted = [
+        ("7z ZipCrypto: the password dialog, then every file", "zipcrypto",
+         wrapped("zipcrypto", shell("7z a -tzip -bd -mem=ZipCrypto -p'%s' {zip} ." % password))),
+        ("7z AES-256 wrapped with --password: the password dialog, then every file", "aes",
+         wrapped("aes", shell("7z a -tzip -bd -mem=AES256 -p'%s' {zip} ." % password), "--password", password)),
+    ]
+    for label, name, exe in encrypted:
+        target = lambda w, name=name: os.path.join(w.folder, "out-" + name)
+        cases.append(Case(label, exe, [MainDialog(), PasswordDialog(), counted(3), main_back(name)], EXIT_NORMAL,
+                          actions=lambda w, target=target: ["--type", "106", windows_path(target(w)), "--click", "Unzip",
+                                                            "--type", "402", password, "--click", "OK", "--click", "OK",
+                                                            "--back", "--click", "Close"],
+                          after=lambda w, target=target: same_tree(w.source, target(w))))
     return cases
