@@ -5,8 +5,8 @@
 
 #include "builder/file_io.h"
 #include "builder/pe_image.h"
-#include "builder/zip_reader.h"
 #include "builder/zip_reencode.h"
+#include "builder/zip_reader.h"
 #include "container/integrity.h"
 #include "container/sfx_config.h"
 #include "container/sfx_image.h"

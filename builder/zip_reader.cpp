@@ -1,5 +1,12 @@
 // Reading an existing archive (see zip_reader.h).
 //
+// ZIP64 records are taken when every value in them fits the classic ones
+// (zip_limits.h has the format notes): writers that stream, Info-ZIP's
+// `zip` to a pipe among them, add them to archives of a few kilobytes. The
+// values are read from them and the archive is written back with classic
+// records only: ZIP64 extra fields are dropped and "version needed" 4.5
+// (ZIP64) becomes 2.0.
+//
 // Format notes: the end record (PK\5\6, 22 bytes and a comment of up to
 // 64 KiB) is found by scanning back from the end; its directory offset may
 // be off by a prefix before the archive (a self-extractor, padding), which
@@ -8,13 +15,6 @@
 // the difference is added to every local offset. Archives written to a pipe
 // leave CRC-32 and sizes to a data descriptor after the data (flag bit 3);
 // the central directory always has them.
-//
-// ZIP64 records are taken when every value in them fits the classic ones
-// (zip_limits.h has the format notes): writers that stream, Info-ZIP's
-// `zip` to a pipe among them, add them to archives of a few kilobytes. The
-// values are read from them and the archive is written back with classic
-// records only: ZIP64 extra fields are dropped and "version needed" 4.5
-// (ZIP64) becomes 2.0.
 //
 // Trust: the input is untrusted; every offset and length is checked
 // against the file's size before it is used.
@@ -67,6 +67,40 @@ long FindEndRecord(const std::vector<uint8_t>& b) {
   for (size_t at = b.size() - kEndRecordSize + 1; at-- > lowest;)  // a comment length that is off
     if (GetLe32(&b[at]) == kEndRecordSignature) return static_cast<long>(at);
   return -1;
+}
+
+// What the end records say about the central directory.
+struct DirectoryPlace {
+  uint64_t count = 0, size = 0, offset = 0;
+  uint64_t endAt = 0;  // where the directory really ends: the ZIP64 end record, else the end record
+};
+
+// Reads the ZIP64 end record that the locator before the end record at
+// `end` points to, and takes the directory's values from it (they rule
+// where both records are present, as in Python's zipfile). The record
+// normally stands just before the locator; a prefix before the archive
+// moves both, so when the locator's recorded offset does not hold the
+// record, the place just before the locator is tried.
+bool ReadZip64EndRecord(const Reader& r, uint64_t end, DirectoryPlace* place) {
+  uint64_t locatorAt = end - kZip64EndLocatorSize;
+  const uint8_t* l = r.At(locatorAt);
+  if (GetLe32(l + 4) != 0 || GetLe32(l + 16) > 1)
+    return r.Fail("a split or spanned archive (its ZIP64 end locator names other disks); see --split-set");
+  auto isRecord = [&](uint64_t at) {
+    return at <= locatorAt && locatorAt - at >= kZip64EndRecordSize && GetLe32(r.At(at)) == kZip64EndRecordSignature;
+  };
+  uint64_t recordAt = GetLe64(l + 8);
+  if (!isRecord(recordAt) && !(locatorAt >= kZip64EndRecordSize && isRecord(recordAt = locatorAt - kZip64EndRecordSize)))
+    return r.Fail("the ZIP64 end record is missing");
+  const uint8_t* z = r.At(recordAt);
+  if (GetLe32(z + 16) != 0 || GetLe32(z + 20) != 0)
+    return r.Fail("a split or spanned archive (its ZIP64 end record names other disks); see --split-set");
+  if (GetLe64(z + 24) != GetLe64(z + 32)) return r.Fail("the ZIP64 end record's entry counts disagree");
+  place->count = GetLe64(z + 32);
+  place->size = GetLe64(z + 40);
+  place->offset = GetLe64(z + 48);
+  place->endAt = recordAt;
+  return true;
 }
 
 // The 64-bit values of the fields that hold the marker 0xFFFFFFFF, from
@@ -180,42 +214,8 @@ bool ReadEntry(const Reader& r, uint64_t* at, int64_t shift, uint64_t directoryA
     return r.Fail("the data of \"" + e->name + "\" runs past the start of the central directory");
   e->localExtra = WithoutZip64Extra(
       std::vector<uint8_t>(l + kLocalHeaderSize + localNameLength, l + kLocalHeaderSize + localNameLength + localExtraLength));
-  e->data.assign(r.At(dataAt), r.At(dataAt) + compressedSize);  // under 4 GiB, checked above
+  e->data.assign(r.At(dataAt), r.At(dataAt) + compressedSize);
   e->hasDescriptor = (e->flags & kFlagDescriptor) != 0;
-  return true;
-}
-
-// What the end records say about the central directory.
-struct DirectoryPlace {
-  uint64_t count = 0, size = 0, offset = 0;
-  uint64_t endAt = 0;  // where the directory really ends: the ZIP64 end record, else the end record
-};
-
-// Reads the ZIP64 end record that the locator before the end record at
-// `end` points to, and takes the directory's values from it (they rule
-// where both records are present, as in Python's zipfile). The record
-// normally stands just before the locator; a prefix before the archive
-// moves both, so when the locator's recorded offset does not hold the
-// record, the place just before the locator is tried.
-bool ReadZip64EndRecord(const Reader& r, uint64_t end, DirectoryPlace* place) {
-  uint64_t locatorAt = end - kZip64EndLocatorSize;
-  const uint8_t* l = r.At(locatorAt);
-  if (GetLe32(l + 4) != 0 || GetLe32(l + 16) > 1)
-    return r.Fail("a split or spanned archive (its ZIP64 end locator names other disks); see --split-set");
-  auto isRecord = [&](uint64_t at) {
-    return at <= locatorAt && locatorAt - at >= kZip64EndRecordSize && GetLe32(r.At(at)) == kZip64EndRecordSignature;
-  };
-  uint64_t recordAt = GetLe64(l + 8);
-  if (!isRecord(recordAt) && !(locatorAt >= kZip64EndRecordSize && isRecord(recordAt = locatorAt - kZip64EndRecordSize)))
-    return r.Fail("the ZIP64 end record is missing");
-  const uint8_t* z = r.At(recordAt);
-  if (GetLe32(z + 16) != 0 || GetLe32(z + 20) != 0)
-    return r.Fail("a split or spanned archive (its ZIP64 end record names other disks); see --split-set");
-  if (GetLe64(z + 24) != GetLe64(z + 32)) return r.Fail("the ZIP64 end record's entry counts disagree");
-  place->count = GetLe64(z + 32);
-  place->size = GetLe64(z + 40);
-  place->offset = GetLe64(z + 48);
-  place->endAt = recordAt;
   return true;
 }
 
