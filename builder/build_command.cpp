@@ -2,6 +2,7 @@
 // existing ZIP archive.
 #include "builder/build_command.h"
 
+#include "builder/cli.h"
 #include "builder/file_io.h"
 #include "builder/pe_image.h"
 #include "builder/span_writer.h"
@@ -14,11 +15,15 @@
 #include "builder/zip_reader.h"
 #include "container/sfx_config.h"
 
+#include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 // The stubs built with this program, one per architecture.
 extern const unsigned char EmbeddedStubX86[];
@@ -27,34 +32,6 @@ extern const unsigned char EmbeddedStubX64[];
 extern const unsigned EmbeddedStubX64_size;
 
 namespace {
-
-constexpr int kExitFailure = 2;
-constexpr int kExitUsage = 64;
-
-const char kBuildUsage[] =
-    "usage: dravik-sfx build -o OUT.exe [options] PATH...\n"
-    "       dravik-sfx build -o OUT.exe [options] --zip IN.zip\n"
-    "  -C DIR                 take the PATHs relative to DIR (-C DIR . stores DIR's contents)\n"
-    "  --zip IN.zip           wrap an existing archive, every entry's data unchanged but for entries\n"
-    "                         in bzip2, LZMA, XZ, Zstandard or Deflate64, re-encoded at --level, and\n"
-    "                         AES-encrypted ones, decrypted with --password and encrypted again\n"
-    "  --folder TEXT          default destination folder\n"
-    "  --prompt TEXT          start-up question; --prompt-buttons ok|yesno|okcancel (default ok)\n"
-    "  --caption TEXT         custom caption; --caption-title shows it as the dialog title\n"
-    "  --info TEXT            text shown by \"-info\" (default: the options given here)\n"
-    "  --overwrite            \"overwrite without prompting\" starts checked\n"
-    "  --auto                 unattended mode unless the command line says NOAUTO\n"
-    "  --password TEXT        encrypt every entry with traditional ZIP encryption\n"
-    "  --level N              deflate level, 0 stores (default 9)\n"
-    "  --codepage N           Windows ANSI code page of names and texts: 1252 (default) or 932\n"
-    "  --no-stub-crc          leave the stub CRC 0 (check off)\n"
-    "  --crc-from-start       the stub CRC covers the image headers too\n"
-    "  --span SIZE            a spanned set of volumes of at most SIZE bytes (K and M suffixes)\n"
-    "  --exe-volumes          spanned volumes carry \".EXE\", the first inside the self-extractor\n"
-    "  --split-set            with --zip naming the last part of a split archive (SET.zip beside\n"
-    "                         SET.z01, ...): its parts become the disks of a spanned set\n"
-    "  --arch x86|x64         the stub's architecture (default x86; x64 runs where 32-bit programs cannot)\n"
-    "  --stub FILE            use this stub (x86 or x64) instead of the built-in one\n";
 
 struct BuildOptions {
   std::string output, zip, stub, baseFolder;
@@ -67,20 +44,18 @@ struct BuildOptions {
   int level = 9;
   unsigned codePage = 1252;
   uint32_t span = 0;
+  std::vector<std::string> excludes;
+  bool followLinks = false;
+  bool haveDate = false;
+  int64_t latestDate = 0;  // with haveDate: no entry is dated later
   StubArch arch = StubArch::X86;
   bool haveArch = false;
   std::string given;  // the options as given, for the default information text
 };
 
-int Usage(const std::string& why) {
-  fprintf(stderr, "dravik-sfx build: %s\n%s", why.c_str(), kBuildUsage);
-  return kExitUsage;
-}
+int Usage(const std::string& why) { return UsageError("build", why); }
 
-int Failure(const std::string& why) {
-  fprintf(stderr, "dravik-sfx build: %s\n", why.c_str());
-  return kExitFailure;
-}
+int Failure(const std::string& why) { return FailureLine("build", why); }
 
 // "64K", "1M", "1440000": bytes; 0 when malformed.
 uint32_t ParseSize(const std::string& text) {
@@ -102,6 +77,24 @@ void RecordGiven(char** words, int count, std::string* given) {
   }
 }
 
+// A Unix time in whole seconds, as SOURCE_DATE_EPOCH gives it.
+bool ParseDate(const std::string& text, int64_t* seconds_ret) {
+  char* end = nullptr;
+  long long value = strtoll(text.c_str(), &end, 10);
+  if (text.empty() || *end || value < 0) return false;
+  *seconds_ret = value;
+  return true;
+}
+
+// SOURCE_DATE_EPOCH, the reproducible-builds convention, when set; false
+// when it is set to something that is not a time.
+bool DateFromEnvironment(int64_t* seconds_ret, bool* have_ret) {
+  const char* epoch = getenv("SOURCE_DATE_EPOCH");
+  if (!epoch) return true;
+  *have_ret = true;
+  return ParseDate(epoch, seconds_ret);
+}
+
 // "1252" or "932": the code page; 0 for anything else.
 unsigned ParseCodePage(const std::string& text) {
   char* end = nullptr;
@@ -109,66 +102,109 @@ unsigned ParseCodePage(const std::string& text) {
   return end != text.c_str() && !*end && IsSupportedCodePage(static_cast<unsigned>(value)) ? static_cast<unsigned>(value) : 0;
 }
 
+// Applies the option `name` (known to the table) with its value; the reason
+// when the value is wrong, else empty.
+std::string ApplyOption(const std::string& name, const std::string& value, BuildOptions* o) {
+  if (name == "-o") o->output = value;
+  else if (name == "-C") o->baseFolder = value;
+  else if (name == "--zip") o->zip = value;
+  else if (name == "--stub") o->stub = value;
+  else if (name == "--exclude") o->excludes.push_back(value);
+  else if (name == "--follow-links") o->followLinks = true;
+  else if (name == "--date") {
+    if (!ParseDate(value, &o->latestDate)) return "--date takes a Unix time in seconds";
+    o->haveDate = true;
+  } else if (name == "--arch") {
+    if (!ParseStubArch(value, &o->arch)) return "--arch must be x86 or x64";
+    o->haveArch = true;
+  } else if (name == "--folder") o->folder = value;
+  else if (name == "--prompt") o->prompt = value;
+  else if (name == "--caption") o->caption = value;
+  else if (name == "--info") {
+    o->info = value;
+    o->haveInfo = true;
+  } else if (name == "--password") {
+    if (value.empty()) return "--password needs a text";
+    o->password = value;
+    o->havePassword = true;
+  } else if (name == "--prompt-buttons") {
+    if (value != "ok" && value != "yesno" && value != "okcancel") return "--prompt-buttons takes ok, yesno or okcancel";
+    o->promptButtons = value;
+  } else if (name == "--level") {
+    if (value.size() != 1 || value[0] < '0' || value[0] > '9') return "--level takes 0 to 9";
+    o->level = value[0] - '0';
+  } else if (name == "--codepage") {
+    if (!(o->codePage = ParseCodePage(value))) return "--codepage takes 1252 or 932";
+  } else if (name == "--span") {
+    if (!(o->span = ParseSize(value))) return "--span needs a size in bytes";
+  } else if (name == "--caption-title") o->captionTitle = true;
+  else if (name == "--overwrite") o->overwrite = true;
+  else if (name == "--auto") o->automatic = true;
+  else if (name == "--no-stub-crc") o->noStubCrc = true;
+  else if (name == "--crc-from-start") o->crcFromStart = true;
+  else if (name == "--exe-volumes") o->exeVolumes = true;
+  else if (name == "--split-set") o->splitSet = true;
+  return "";
+}
+
+// Options that stay out of the default information text: where the output
+// goes and which stub is used say nothing to the user, and a password or the
+// text itself must not be shown.
+bool IsRecorded(const std::string& name) {
+  return name != "-o" && name != "--stub" && name != "--password" && name != "--info";
+}
+
+// A folder as the default information text shows it: never absolute, so that
+// the publisher's own folders stay private and two checkouts of one tree
+// give the same file. An absolute folder inside the current one is shown
+// relative to it; any other by its own name.
+std::string PortableFolder(const std::string& folder) {
+  if (folder.empty() || folder[0] != '/') return folder;
+  char current[PATH_MAX];
+  std::string inside = getcwd(current, sizeof current) ? std::string(current) + "/" : std::string();
+  if (!inside.empty() && folder.rfind(inside, 0) == 0 && folder.size() > inside.size()) return folder.substr(inside.size());
+  std::string trimmed = folder;
+  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
+  return trimmed.substr(trimmed.rfind('/') + 1);
+}
+
 // Parses the arguments; returns -1 to go on, or an exit status.
 int ParseBuildOptions(int argc, char** argv, BuildOptions* o) {
+  const CliCommand& command = *FindCommand("build");
   for (int i = 0; i < argc; i++) {
     const int first = i;
     std::string arg = argv[i];
-    auto next = [&](std::string* into) {
-      if (i + 1 >= argc) return false;
-      *into = argv[++i];
-      return true;
-    };
+    if (arg.empty() || arg[0] != '-' || arg == "-") {
+      o->paths.push_back(arg);
+      continue;
+    }
+    const CliOption* option = FindOption(command, arg);
+    if (!option) return Usage("unknown option " + arg);
+    if (!strcmp(option->name, "--help")) {
+      fputs(UsageText(command).c_str(), stdout);
+      return 0;
+    }
     std::string value;
-    bool recorded = arg != "-o" && arg != "--stub" && arg != "--password" && arg != "--info";
-    if (arg == "--help" || arg == "-h") { fputs(kBuildUsage, stdout); return 0; }
-    else if (arg == "-o") { if (!next(&o->output)) return Usage("-o needs a file"); }
-    else if (arg == "-C") { if (!next(&o->baseFolder)) return Usage("-C needs a folder"); }
-    else if (arg == "--zip") { if (!next(&o->zip)) return Usage("--zip needs a file"); }
-    else if (arg == "--stub") { if (!next(&o->stub)) return Usage("--stub needs a file"); }
-    else if (arg == "--arch") {
-      if (!next(&value) || !ParseStubArch(value, &o->arch)) return Usage("--arch must be x86 or x64");
-      o->haveArch = true;
+    if (option->value) {
+      if (i + 1 >= argc) return Usage(arg + " needs " + option->value);
+      value = argv[++i];
     }
-    else if (arg == "--folder") { if (!next(&o->folder)) return Usage("--folder needs a text"); }
-    else if (arg == "--prompt") { if (!next(&o->prompt)) return Usage("--prompt needs a text"); }
-    else if (arg == "--caption") { if (!next(&o->caption)) return Usage("--caption needs a text"); }
-    else if (arg == "--info") { if (!next(&o->info)) return Usage("--info needs a text"); o->haveInfo = true; }
-    else if (arg == "--password") {
-      if (!next(&o->password) || o->password.empty()) return Usage("--password needs a text");
-      o->havePassword = true;
+    std::string wrong = ApplyOption(option->name, value, o);
+    if (!wrong.empty()) return Usage(wrong);
+    if (!strcmp(option->name, "-C")) {
+      std::string shown = PortableFolder(value);
+      char* words[] = {argv[first], shown.data()};
+      RecordGiven(words, 2, &o->given);
+    } else if (IsRecorded(option->name)) {
+      RecordGiven(argv + first, i + 1 - first, &o->given);
     }
-    else if (arg == "--prompt-buttons") {
-      if (!next(&o->promptButtons)) return Usage("--prompt-buttons needs ok, yesno or okcancel");
-      if (o->promptButtons != "ok" && o->promptButtons != "yesno" && o->promptButtons != "okcancel")
-        return Usage("--prompt-buttons takes ok, yesno or okcancel");
-    }
-    else if (arg == "--level") {
-      if (!next(&value) || value.size() != 1 || value[0] < '0' || value[0] > '9') return Usage("--level takes 0 to 9");
-      o->level = value[0] - '0';
-    }
-    else if (arg == "--codepage") {
-      if (!next(&value)) return Usage("--codepage needs a number");
-      if (!(o->codePage = ParseCodePage(value))) return Usage("--codepage takes 1252 or 932");
-    }
-    else if (arg == "--span") {
-      if (!next(&value) || !(o->span = ParseSize(value))) return Usage("--span needs a size in bytes");
-    }
-    else if (arg == "--caption-title") o->captionTitle = true;
-    else if (arg == "--overwrite") o->overwrite = true;
-    else if (arg == "--auto") o->automatic = true;
-    else if (arg == "--no-stub-crc") o->noStubCrc = true;
-    else if (arg == "--crc-from-start") o->crcFromStart = true;
-    else if (arg == "--exe-volumes") o->exeVolumes = true;
-    else if (arg == "--split-set") o->splitSet = true;
-    else if (!arg.empty() && arg[0] == '-' && arg != "-") return Usage("unknown option " + arg);
-    else { o->paths.push_back(arg); recorded = false; }
-    if (recorded) RecordGiven(argv + first, i + 1 - first, &o->given);
   }
   if (o->output.empty()) return Usage("-o OUT.exe is required");
   if (o->zip.empty() == o->paths.empty()) return Usage("give either PATHs or --zip IN.zip");
   if ((o->exeVolumes || o->splitSet) && !o->span && !o->splitSet) return Usage("--exe-volumes needs --span");
   if (o->splitSet && o->zip.empty()) return Usage("--split-set needs --zip");
+  if (!o->haveDate && !DateFromEnvironment(&o->latestDate, &o->haveDate))
+    return Usage("SOURCE_DATE_EPOCH must be a Unix time in seconds");
   return -1;
 }
 
@@ -220,7 +256,7 @@ bool LoadStub(const BuildOptions& o, std::vector<uint8_t>* stub, std::string* er
     return true;
   }
   if (!ReadWholeFile(o.stub, stub)) {
-    *error = "cannot read the stub " + o.stub;
+    *error = "cannot read the stub " + o.stub + ": " + strerror(errno);
     return false;
   }
   StubArch arch;
@@ -237,7 +273,8 @@ bool LoadStub(const BuildOptions& o, std::vector<uint8_t>* stub, std::string* er
 
 bool LoadArchive(const BuildOptions& o, ZipArchive* archive, std::string* error) {
   if (o.zip.empty()) {
-    FileSource source{o.baseFolder, o.paths, o.level, o.codePage};
+    FileSource source{o.baseFolder, o.paths, o.level, o.codePage, o.excludes, o.followLinks, o.haveDate,
+                      o.latestDate};
     return ZipFromFiles(source, archive, error);
   }
   // An archive that needs ZIP64 is refused before it is read.
@@ -247,7 +284,7 @@ bool LoadArchive(const BuildOptions& o, ZipArchive* archive, std::string* error)
   }
   std::vector<uint8_t> bytes;
   if (!ReadWholeFile(o.zip, &bytes)) {
-    *error = "cannot read " + o.zip;
+    *error = "cannot read " + o.zip + ": " + strerror(errno);
     return false;
   }
   // AES entries are decrypted with --password, as given and in the code page.
@@ -277,6 +314,7 @@ int BuildCommand(int argc, char** argv) {
   SfxSettings settings;
   if (!LoadStub(o, &stub, &error) || !ConvertTexts(o, &settings, &error)) return Failure(error);
   if (!o.haveInfo) FitDefaultInfo(o.codePage, &settings.info);
+  if (!MakeParentFolders(o.output, &error)) return Failure(error);
   if (o.splitSet) {
     SpanSource source{o.zip};
     return BuildFromSplitSet(stub, source, settings, o.output, o.exeVolumes, &error) ? 0 : Failure(error);

@@ -9,8 +9,11 @@
 #include "builder/extract_command.h"
 
 #include "archive/entry_extraction.h"
+#include "builder/cli.h"
+#include "builder/pe_image.h"
 #include "container/message_table.h"
 #include "container/sfx_config.h"
+#include "container/sfx_image.h"
 #include "platform/host/host_control.h"
 #include "startup/sfx_state.h"
 #include "startup/start_sequence.h"
@@ -20,6 +23,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -27,8 +31,6 @@
 #include <string>
 
 namespace {
-
-constexpr int kExitUsage = 64;
 
 struct ExtractOptions {
   std::string file;
@@ -41,50 +43,46 @@ struct ExtractOptions {
   bool testOnly = false;
 };
 
-const char kExtractUsage[] =
-    "usage: dravik-sfx extract FILE.exe [-d DIR] [--overwrite | --skip-existing] [--password TEXT]\n"
-    "                          [--codepage N]\n"
-    "Extracts every entry with the self-extractor's own engine into DIR (default: the current folder).\n";
-const char kTestUsage[] =
-    "usage: dravik-sfx test FILE.exe [--password TEXT] [--codepage N]\n"
-    "Runs the self-extractor's integrity checks, then decodes every entry and checks its CRC.\n";
+const char* CommandName(const ExtractOptions& options) { return options.testOnly ? "test" : "extract"; }
 
 // Parses the options; returns -1 to go on, or an exit status.
 int ParseOptions(int argc, char** argv, ExtractOptions* options) {
-  const char* usage = options->testOnly ? kTestUsage : kExtractUsage;
+  const std::string name = CommandName(*options);
+  const CliCommand& command = *FindCommand(name);
   for (int i = 0; i < argc; i++) {
     std::string arg = argv[i];
-    auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
-    const char* v = nullptr;
-    if (arg == "--help" || arg == "-h") {
-      fputs(usage, stdout);
-      return 0;
-    } else if (arg == "-d" && !options->testOnly && (v = value())) {
-      options->folder = v;
-    } else if (arg == "--overwrite" && !options->testOnly) {
-      options->overwrite = true;
-    } else if (arg == "--skip-existing" && !options->testOnly) {
-      options->skipExisting = true;
-    } else if (arg == "--password" && (v = value())) {
-      options->havePassword = true;
-      options->password = v;
-    } else if (arg == "--codepage" && (v = value())) {
-      options->codePage = static_cast<unsigned>(atoi(v));
-    } else if (arg[0] != '-' && options->file.empty()) {
+    if (arg.empty() || arg[0] != '-') {
+      if (!options->file.empty()) return UsageError(name, "takes one FILE.exe; '" + arg + "' is another");
       options->file = arg;
-    } else {
-      fprintf(stderr, "dravik-sfx: unexpected argument '%s'\n%s", arg.c_str(), usage);
-      return kExitUsage;
+      continue;
+    }
+    const CliOption* option = FindOption(command, arg);
+    if (!option) return UsageError(name, "unknown option " + arg);
+    std::string value;
+    if (option->value) {
+      if (i + 1 >= argc) return UsageError(name, arg + " needs " + option->value);
+      value = argv[++i];
+    }
+    const std::string given = option->name;
+    if (given == "--help") {
+      fputs(UsageText(command).c_str(), stdout);
+      return 0;
+    } else if (given == "-d") {
+      options->folder = value;
+    } else if (given == "--overwrite") {
+      options->overwrite = true;
+    } else if (given == "--skip-existing") {
+      options->skipExisting = true;
+    } else if (given == "--password") {
+      options->havePassword = true;
+      options->password = value;
+    } else if (given == "--codepage") {
+      options->codePage = static_cast<unsigned>(atoi(value.c_str()));
+      if (options->codePage != 1252 && options->codePage != 932) return UsageError(name, "--codepage takes 1252 or 932");
     }
   }
-  if (options->file.empty() || (options->overwrite && options->skipExisting)) {
-    fputs(usage, stderr);
-    return kExitUsage;
-  }
-  if (options->codePage != 1252 && options->codePage != 932) {
-    fprintf(stderr, "dravik-sfx: code page %u is not supported (1252 or 932)\n", options->codePage);
-    return kExitUsage;
-  }
+  if (options->file.empty()) return UsageError(name, "FILE.exe is required");
+  if (options->overwrite && options->skipExisting) return UsageError(name, "--overwrite and --skip-existing exclude each other");
   return -1;
 }
 
@@ -93,6 +91,35 @@ std::string AbsolutePath(const std::string& path) {
   if (path[0] == '/') return path;
   if (!getcwd(resolved, sizeof resolved)) return path;
   return std::string(resolved) + "/" + path;
+}
+
+// Paths in the stub's messages are Windows paths under the destination
+// folder ("\tmp\out\docs\a.txt"); on the host they are shown the host's
+// way ("/tmp/out/docs/a.txt"), and `test`, which extracts nowhere, names an
+// entry as the archive names it ("docs/a.txt").
+struct PathShown {
+  std::string windowsPrefix;  // the destination as the stub writes it, with its closing '\'
+  std::string hostPrefix;     // what stands for it on the host
+};
+
+PathShown Shown;
+
+void ShowPathsUnder(const std::string& target, const std::string& hostPrefix) {
+  Shown.windowsPrefix = target;
+  for (char& c : Shown.windowsPrefix)
+    if (c == '/') c = '\\';
+  if (Shown.windowsPrefix.empty() || Shown.windowsPrefix.back() != '\\') Shown.windowsPrefix += '\\';
+  Shown.hostPrefix = hostPrefix;
+}
+
+std::string ShownText(const std::string& text) {
+  size_t at = text.find(Shown.windowsPrefix);
+  if (Shown.windowsPrefix.empty() || at == std::string::npos) return text;
+  std::string rest = text.substr(at + Shown.windowsPrefix.size());
+  size_t lineEnd = rest.find('\n');
+  for (size_t i = 0; i < rest.size() && i < lineEnd; i++)
+    if (rest[i] == '\\') rest[i] = '/';
+  return text.substr(0, at) + Shown.hostPrefix + rest;
 }
 
 // Reads a line from the terminal, without echo when asked; false when there
@@ -126,13 +153,13 @@ bool AskTerminal(const char* prompt, bool echo, std::string* answer) {
 // answers No, a terminal asks the user, and without one the run is refused.
 int AnswerOverwrite(const HostMessageBox& box, const ExtractOptions& options) {
   if (options.skipExisting) return IDNO;
-  std::string answer;
-  if (AskTerminal((box.text + " [y]es, [n]o, [c]ancel: ").c_str(), true, &answer)) {
+  std::string answer, text = ShownText(box.text);
+  if (AskTerminal((text + " [y]es, [n]o, [c]ancel: ").c_str(), true, &answer)) {
     if (!answer.empty() && (answer[0] == 'y' || answer[0] == 'Y')) return IDYES;
     if (!answer.empty() && (answer[0] == 'n' || answer[0] == 'N')) return IDNO;
     return IDCANCEL;
   }
-  fprintf(stderr, "%s\ndravik-sfx: not overwritten; use --overwrite or --skip-existing\n", box.text.c_str());
+  fprintf(stderr, "%s\ndravik-sfx extract: not overwritten; use --overwrite or --skip-existing\n", text.c_str());
   return IDCANCEL;
 }
 
@@ -178,6 +205,24 @@ bool AnswerDiskPrompt(const HostMessageBox& box) {
   return true;
 }
 
+// The file being tested or extracted, for the lines that name it.
+struct Subject {
+  std::string file;
+  bool signedAfterCrcFromStart = false;  // its stub CRC covers the header a signature changed
+};
+
+Subject TheSubject;
+
+// The header-corrupt text names the file, and says why when the file was
+// built with --crc-from-start and signed afterwards.
+std::string WithSubject(const std::string& text) {
+  if (text != HeaderCorruptText()) return text;
+  std::string line = TheSubject.file + ": " + text;
+  if (TheSubject.signedAfterCrcFromStart)
+    line += " (it was signed after a build with --crc-from-start, which does not survive signing: build without it)";
+  return line;
+}
+
 // What the stub would show becomes a line on standard error; questions are
 // answered as the options say.
 int AnswerBox(const HostMessageBox& box, const ExtractOptions& options) {
@@ -190,7 +235,7 @@ int AnswerBox(const HostMessageBox& box, const ExtractOptions& options) {
     if (buttons == MB_OKCANCEL) return inserted ? IDOK : IDCANCEL;
     return inserted ? IDRETRY : IDABORT;
   }
-  fprintf(stderr, "%s\n", box.text.c_str());
+  fprintf(stderr, "%s\n", WithSubject(ShownText(box.text)).c_str());
   return IDOK;
 }
 
@@ -255,6 +300,8 @@ RunResult RunOnce(const ExtractOptions& options, const std::string& password, bo
   Sfx = SfxState{};
   static char passwordBuffer[256];
   std::string target = dryRun ? "/nonexistent/dravik-sfx-test" : AbsolutePath(options.folder);
+  std::string hostPrefix = dryRun ? "" : options.folder + (options.folder.back() == '/' ? "" : "/");
+  ShowPathsUnder(target, hostPrefix == "./" ? "" : hostPrefix);
   HostSetMainDialogHandler([&] {
     snprintf(Sfx.TargetFolder, sizeof Sfx.TargetFolder, "%s", target.c_str());
     if (options.overwrite) Sfx.OverwriteWithoutPrompt = 1;
@@ -295,22 +342,30 @@ std::string ChoosePassword(const ExtractOptions& options) {
   return asGiven.wrongPassword ? converted : password;
 }
 
+// The first bytes of the file: enough for its image headers.
+std::vector<uint8_t> FileHead(FILE* file) {
+  std::vector<uint8_t> head(4096);
+  head.resize(fread(head.data(), 1, head.size(), file));
+  return head;
+}
+
 int Run(ExtractOptions& options) {
+  const char* name = CommandName(options);
   FILE* probe = fopen(options.file.c_str(), "rb");
-  if (!probe) {
-    fprintf(stderr, "dravik-sfx: cannot open %s\n", options.file.c_str());
-    return 2;
-  }
+  if (!probe) return FailureLine(name, "cannot open " + options.file + ": " + strerror(errno));
+  std::vector<uint8_t> head = FileHead(probe);
   fclose(probe);
+  HostReset();
+  HostSetModulePath(AbsolutePath(options.file));
+  const SfxConfigRecord* record = PlatformSfxRecord();
+  if (!record) return FailureLine(name, options.file + " is not a self-extractor (no configuration record)");
+  TheSubject = {options.file, HasCodeSignature(head) && !(record->SfxFlags & SfxFlag::CrcAfterHeaders)};
   FindDiskSet(options.file);
   Disks.spanned = (RecordFlags(options.file) & SfxFlag::SpannedArchive) != 0;
   std::string password = ChoosePassword(options);
   RunResult result = RunOnce(options, password, options.testOnly, false);
   if (result.runCode == 0) printf("%s%s\n", result.summary.c_str(), options.testOnly ? " (tested, nothing written)" : "");
-  if (result.runCode < 0 && result.exitCode == 0) {
-    fputs("dravik-sfx: the self-extractor ended before extracting\n", stderr);
-    return 2;
-  }
+  if (result.runCode < 0 && result.exitCode == 0) return FailureLine(name, "the self-extractor ended before extracting");
   return static_cast<int>(result.exitCode);
 }
 

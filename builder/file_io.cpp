@@ -41,3 +41,14 @@ bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& by
   }
   return true;
 }
+
+bool MakeParentFolders(const std::string& path, std::string* error) {
+  for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+    std::string folder = path.substr(0, slash);
+    if (mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) {
+      *error = "cannot make the folder " + folder + ": " + strerror(errno);
+      return false;
+    }
+  }
+  return true;
+}

@@ -1,140 +1,274 @@
-// dravik-sfx info: what a self-extractor holds: its configuration record
-// with the flags by name, the five ConfigBlock texts, and a summary of its
-// archive.
+// dravik-sfx info: what a self-extractor holds. By default a short summary:
+// the stub's architecture, the options it was built with where they differ
+// from the defaults, its texts, the archive's counts and sizes and its first
+// and last few entries. --entries lists every entry; --json prints
+// everything, the configuration record's reserved fields included, for
+// scripts.
 #include "builder/info_command.h"
 
+#include "builder/cli.h"
 #include "builder/file_io.h"
 #include "builder/pe_image.h"
+#include "builder/text_codec.h"
 #include "builder/zip_reencode.h"
 #include "builder/zip_reader.h"
 #include "container/integrity.h"
 #include "container/sfx_config.h"
 #include "container/sfx_image.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
 
-const char kInfoUsage[] = "usage: dravik-sfx info FILE.exe\n"
-                          "Shows the configuration record, its flags, the five texts and an archive summary.\n";
+// Entries the summary shows at each end of a longer archive.
+constexpr size_t kSummaryEntries = 5;
+// Names are shown in UTF-8; those in no UTF-8 are read in this code page.
+constexpr unsigned kShownCodePage = 1252;
 
-uint32_t Le32(const std::vector<uint8_t>& b, size_t at) { return GetLe32(&b[at]); }
-uint16_t Le16(const std::vector<uint8_t>& b, size_t at) { return GetLe16(&b[at]); }
+enum class InfoMode { Summary, Entries, Json };
 
-void PrintFlags(uint32_t flags) {
-  static const std::pair<uint32_t, const char*> kNames[] = {
-      {SfxFlag::OverwriteDefault, "OverwriteDefault"}, {SfxFlag::UseCaption, "UseCaption"},
-      {SfxFlag::HasPassword, "HasPassword"},           {SfxFlag::AutoUnzip, "AutoUnzip"},
-      {SfxFlag::CrcAfterHeaders, "CrcAfterHeaders"},   {SfxFlag::SpannedArchive, "SpannedArchive"},
-      {SfxFlag::ExeFirstVolume, "ExeFirstVolume"},     {SfxFlag::CaptionAsTitle, "CaptionAsTitle"},
-      {SfxFlag::PromptAsks, "PromptAsks"},             {SfxFlag::PromptOkCancel, "PromptOkCancel"}};
-  printf("SfxFlags            0x%08X", flags);
-  for (const auto& [bit, name] : kNames)
-    if (flags & bit) printf(" %s", name);
-  printf("\n");
-}
+// The record's fields by name, in the record's order.
+struct RecordField {
+  const char* name;
+  unsigned offset;
+  unsigned width;  // bytes: 2 or 4
+};
+constexpr RecordField kRecordFields[] = {
+    {"StubCrc", SfxConfigOffset::StubCrc, 4},
+    {"ArchiveOffset", SfxConfigOffset::ArchiveOffset, 4},
+    {"ConfigBlockOffset", SfxConfigOffset::ConfigBlockOffset, 4},
+    {"EndRecordOffset", SfxConfigOffset::EndRecordOffset, 4},
+    {"TotalSize", SfxConfigOffset::TotalSize, 4},
+    {"SfxFlags", SfxConfigOffset::SfxFlags, 4},
+    {"Reserved32a", SfxConfigOffset::Reserved32a, 4},
+    {"Reserved32b", SfxConfigOffset::Reserved32b, 4},
+    {"Reserved16a", SfxConfigOffset::Reserved16a, 2},
+    {"Finalised", SfxConfigOffset::Finalised, 2},
+    {"Reserved32c", SfxConfigOffset::Reserved32c, 4},
+    {"Reserved32d", SfxConfigOffset::Reserved32d, 4},
+    {"Reserved16b", SfxConfigOffset::Reserved16b, 2},
+    {"EntryPointRva", SfxConfigOffset::EntryPointRva, 4},
+};
 
-// Prints a text with its control characters escaped.
-void PrintText(const char* label, const std::string& text) {
-  printf("%-19s \"", label);
-  for (unsigned char c : text) {
-    if (c == '\n') printf("\\n");
-    else if (c == '"' || c == '\\') printf("\\%c", c);
-    else if (c < 0x20) printf("\\x%02X", c);
-    else putchar(c);
+constexpr std::pair<uint32_t, const char*> kFlagNames[] = {
+    {SfxFlag::OverwriteDefault, "OverwriteDefault"}, {SfxFlag::UseCaption, "UseCaption"},
+    {SfxFlag::HasPassword, "HasPassword"},           {SfxFlag::AutoUnzip, "AutoUnzip"},
+    {SfxFlag::CrcAfterHeaders, "CrcAfterHeaders"},   {SfxFlag::SpannedArchive, "SpannedArchive"},
+    {SfxFlag::ExeFirstVolume, "ExeFirstVolume"},     {SfxFlag::CaptionAsTitle, "CaptionAsTitle"},
+    {SfxFlag::PromptAsks, "PromptAsks"},             {SfxFlag::PromptOkCancel, "PromptOkCancel"}};
+
+const char* const kTextNames[] = {"Folder", "Credit", "StartupPrompt", "Caption", "InfoText"};
+
+// Everything info shows, read from the file once.
+struct SfxView {
+  std::string file;
+  size_t fileSize = 0;
+  std::string arch;
+  size_t recordAt = 0;
+  uint32_t fields[sizeof kRecordFields / sizeof kRecordFields[0]] = {};
+  std::string texts[5];
+  bool spanned = false;
+  bool archiveRead = false;
+  std::string archiveProblem;
+  ZipArchive archive;
+
+  uint32_t Field(const char* name) const {
+    for (size_t i = 0; i < sizeof kRecordFields / sizeof kRecordFields[0]; i++)
+      if (!strcmp(kRecordFields[i].name, name)) return fields[i];
+    return 0;
   }
-  printf("\"\n");
-}
+};
 
-void PrintTexts(const std::vector<uint8_t>& b, uint32_t from, uint32_t to) {
-  static const char* const kLabels[] = {"Folder", "Credit", "StartupPrompt", "Caption", "InfoText"};
+void ReadTexts(const std::vector<uint8_t>& b, uint32_t from, uint32_t to, std::string (&texts)[5]) {
   size_t at = from;
-  for (const char* label : kLabels) {
-    std::string text;
+  for (std::string& text : texts) {
     while (at < to && at < b.size() && b[at]) text += static_cast<char>(b[at++]);
     at++;
-    PrintText(label, text);
   }
 }
 
-void PrintArchive(const std::vector<uint8_t>& b, uint32_t flags) {
-  if (flags & SfxFlag::SpannedArchive) {
+SfxView ReadView(const std::string& file, const std::vector<uint8_t>& b, size_t recordAt) {
+  SfxView v;
+  v.file = file;
+  v.fileSize = b.size();
+  StubArch arch;
+  v.arch = !ReadImageArch(b, &arch) ? "not a Windows image we know"
+           : arch == StubArch::X64  ? "x64 (PE32+, x86-64)"
+                                    : "x86 (PE32, i386)";
+  v.recordAt = recordAt;
+  for (size_t i = 0; i < sizeof kRecordFields / sizeof kRecordFields[0]; i++) {
+    const uint8_t* at = &b[recordAt + kRecordFields[i].offset];
+    v.fields[i] = kRecordFields[i].width == 4 ? GetLe32(at) : GetLe16(at);
+  }
+  uint32_t configAt = v.Field("ConfigBlockOffset"), archiveAt = v.Field("ArchiveOffset");
+  if (configAt && configAt <= archiveAt && archiveAt <= b.size()) ReadTexts(b, configAt, archiveAt, v.texts);
+  v.spanned = (v.Field("SfxFlags") & SfxFlag::SpannedArchive) != 0;
+  if (!v.spanned) v.archiveRead = ReadZip(b, &v.archive, &v.archiveProblem);
+  return v;
+}
+
+// The builder options that give the record's settings, where they differ
+// from the defaults.
+std::string OptionsOf(const SfxView& v) {
+  uint32_t flags = v.Field("SfxFlags");
+  std::string options;
+  auto add = [&](const std::string& option) { options += (options.empty() ? "" : " ") + option; };
+  if (flags & SfxFlag::OverwriteDefault) add("--overwrite");
+  if (flags & SfxFlag::AutoUnzip) add("--auto");
+  if (flags & SfxFlag::CaptionAsTitle) add("--caption-title");
+  if (flags & SfxFlag::PromptAsks) add(flags & SfxFlag::PromptOkCancel ? "--prompt-buttons okcancel" : "--prompt-buttons yesno");
+  if (flags & SfxFlag::HasPassword) add("--password");
+  if (flags & SfxFlag::SpannedArchive) add("--span");
+  if (flags & SfxFlag::ExeFirstVolume) add("--exe-volumes");
+  if (!v.Field("StubCrc")) add("--no-stub-crc");
+  else if (!(flags & SfxFlag::CrcAfterHeaders)) add("--crc-from-start");
+  return options.empty() ? "(the defaults)" : options;
+}
+
+// ---- text output ----------------------------------------------------------------
+
+// A text in double quotes, its control characters escaped, in UTF-8.
+std::string Quoted(const std::string& raw) {
+  std::string text = ShownAsUtf8(raw, kShownCodePage), out = "\"";
+  for (unsigned char c : text) {
+    char escaped[8];
+    if (c == '\n') out += "\\n";
+    else if (c == '"' || c == '\\') out += std::string("\\") + static_cast<char>(c);
+    else if (c < 0x20) snprintf(escaped, sizeof escaped, "\\x%02X", c), out += escaped;
+    else out += static_cast<char>(c);
+  }
+  return out + "\"";
+}
+
+const char* MethodName(const ZipEntry& e) { return e.method == 8 ? "deflated" : e.method == 0 ? "stored" : "other"; }
+
+// One entry's line; an entry the builder re-encoded says what it was.
+void PrintEntry(const ZipEntry& e) {
+  uint16_t original = ReencodedFrom(e);
+  std::string notes = (e.flags & kFlagEncryptedEntry) ? "  (encrypted)" : "";
+  if (original) notes += "  (re-encoded from " + MethodInWords(original) + ")";
+  printf("  %-8s %10u %10zu %08x  %s%s\n", MethodName(e), e.uncompressedSize, e.data.size(), e.crc32,
+         ShownAsUtf8(e.name, kShownCodePage).c_str(), notes.c_str());
+}
+
+void PrintArchive(const SfxView& v, bool everyEntry) {
+  if (v.spanned) {
     printf("Archive             a spanned set: its volumes are on the disks\n");
     return;
   }
-  ZipArchive archive;
-  std::string error;
-  if (!ReadZip(b, &archive, &error)) {
-    printf("Archive             unreadable: %s\n", error.c_str());
+  if (!v.archiveRead) {
+    printf("Archive             unreadable: %s\n", v.archiveProblem.c_str());
     return;
   }
-  printf("Archive             %zu entries\n", archive.entries.size());
-  printf("  %-8s %10s %10s %-8s  %s\n", "method", "size", "packed", "crc-32", "name");
+  const std::vector<ZipEntry>& entries = v.archive.entries;
+  size_t folders = 0;
   uint64_t size = 0, packed = 0;
-  for (const ZipEntry& e : archive.entries) {
-    const char* method = e.method == 8 ? "deflated" : e.method == 0 ? "stored" : "other";
-    uint16_t original = ReencodedFrom(e);
-    std::string notes = (e.flags & kFlagEncryptedEntry) ? "  (encrypted)" : "";
-    if (original) notes += "  (re-encoded from " + MethodInWords(original) + ")";
-    printf("  %-8s %10u %10zu %08x  %s%s\n", method, e.uncompressedSize, e.data.size(), e.crc32, e.name.c_str(),
-           notes.c_str());
+  for (const ZipEntry& e : entries) {
+    folders += !e.name.empty() && e.name.back() == '/';
     size += e.uncompressedSize;
     packed += e.data.size();
   }
-  printf("  %-8s %10llu %10llu\n", "total", static_cast<unsigned long long>(size),
+  printf("Archive             %zu entries (%zu files, %zu folders), %llu bytes, %llu packed\n", entries.size(),
+         entries.size() - folders, folders, static_cast<unsigned long long>(size),
          static_cast<unsigned long long>(packed));
+  printf("  %-8s %10s %10s %-8s  %s\n", "method", "size", "packed", "crc-32", "name");
+  bool shortened = !everyEntry && entries.size() > 2 * kSummaryEntries;
+  for (size_t i = 0; i < entries.size(); i++) {
+    if (shortened && i == kSummaryEntries) {
+      printf("  ... %zu more (dravik-sfx info --entries lists them all)\n", entries.size() - 2 * kSummaryEntries);
+      i = entries.size() - kSummaryEntries;
+    }
+    PrintEntry(entries[i]);
+  }
+}
+
+void PrintText(const SfxView& v) {
+  printf("File                %s (%zu bytes)\n", v.file.c_str(), v.fileSize);
+  printf("Stub                %s\n", v.arch.c_str());
+  printf("Options             %s\n", OptionsOf(v).c_str());
+  for (int i : {0, 2, 3, 4})
+    if (!v.texts[i].empty()) printf("%-19s %s\n", kTextNames[i], Quoted(v.texts[i]).c_str());
+}
+
+// ---- JSON output ----------------------------------------------------------------
+
+std::string Json(const std::string& raw) {
+  std::string out = "\"";
+  for (unsigned char c : ShownAsUtf8(raw, kShownCodePage)) {
+    char escaped[8];
+    if (c == '"' || c == '\\') out += std::string("\\") + static_cast<char>(c);
+    else if (c < 0x20) snprintf(escaped, sizeof escaped, "\\u%04x", c), out += escaped;
+    else out += static_cast<char>(c);
+  }
+  return out + "\"";
+}
+
+void PrintJson(const SfxView& v) {
+  printf("{\n  \"file\": %s,\n  \"size\": %zu,\n  \"stub\": %s,\n", Json(v.file).c_str(), v.fileSize,
+         Json(v.arch).c_str());
+  printf("  \"record\": {\"offset\": %zu", v.recordAt);
+  for (size_t i = 0; i < sizeof kRecordFields / sizeof kRecordFields[0]; i++)
+    printf(", \"%s\": %u", kRecordFields[i].name, v.fields[i]);
+  printf("},\n  \"flags\": [");
+  bool first = true;
+  for (const auto& [bit, name] : kFlagNames)
+    if (v.Field("SfxFlags") & bit) printf("%s\"%s\"", first ? "" : ", ", name), first = false;
+  printf("],\n  \"options\": %s,\n  \"texts\": {", Json(OptionsOf(v)).c_str());
+  for (int i = 0; i < 5; i++) printf("%s\"%s\": %s", i ? ", " : "", kTextNames[i], Json(v.texts[i]).c_str());
+  printf("},\n  \"spanned\": %s,\n", v.spanned ? "true" : "false");
+  if (!v.archiveRead) {
+    printf("  \"archive_problem\": %s,\n  \"entries\": []\n}\n", Json(v.spanned ? "" : v.archiveProblem).c_str());
+    return;
+  }
+  printf("  \"entries\": [");
+  for (size_t i = 0; i < v.archive.entries.size(); i++) {
+    const ZipEntry& e = v.archive.entries[i];
+    printf("%s\n    {\"name\": %s, \"method\": %u, \"size\": %u, \"packed\": %zu, \"crc32\": %u, \"encrypted\": %s, "
+           "\"dos_date\": %u, \"dos_time\": %u, \"reencoded_from\": %u}",
+           i ? "," : "", Json(e.name).c_str(), e.method, e.uncompressedSize, e.data.size(), e.crc32,
+           (e.flags & kFlagEncryptedEntry) ? "true" : "false", e.modDate, e.modTime, ReencodedFrom(e));
+  }
+  printf("\n  ]\n}\n");
 }
 
 }  // namespace
 
 int InfoCommand(int argc, char** argv) {
-  if (argc == 1 && (!strcmp(argv[0], "--help") || !strcmp(argv[0], "-h"))) {
-    fputs(kInfoUsage, stdout);
-    return 0;
+  const CliCommand& command = *FindCommand("info");
+  InfoMode mode = InfoMode::Summary;
+  std::string file;
+  for (int i = 0; i < argc; i++) {
+    std::string arg = argv[i];
+    if (arg.empty() || arg[0] != '-') {
+      if (!file.empty()) return UsageError("info", "takes one FILE.exe; '" + arg + "' is another");
+      file = arg;
+      continue;
+    }
+    const CliOption* option = FindOption(command, arg);
+    if (!option) return UsageError("info", "unknown option " + arg);
+    if (!strcmp(option->name, "--help")) {
+      fputs(UsageText(command).c_str(), stdout);
+      return 0;
+    }
+    mode = !strcmp(option->name, "--json") ? InfoMode::Json : InfoMode::Entries;
   }
-  if (argc != 1) {
-    fputs(kInfoUsage, stderr);
-    return 64;
-  }
+  if (file.empty()) return UsageError("info", "FILE.exe is required");
   std::vector<uint8_t> b;
-  if (!ReadWholeFile(argv[0], &b)) {
-    fprintf(stderr, "dravik-sfx info: cannot read %s\n", argv[0]);
-    return 2;
-  }
+  if (!ReadWholeFile(file, &b)) return FailureLine("info", "cannot read " + file + ": " + strerror(errno));
   LONG at = FindSfxMarker(b.data(), static_cast<DWORD>(b.size()), SfxImage.Config.SfxMarker);
-  if (at < 0 || static_cast<size_t>(at) + SfxConfigOffset::RecordSize > b.size()) {
-    fprintf(stderr, "dravik-sfx info: %s is not a self-extractor (no configuration record)\n", argv[0]);
-    return 2;
+  if (at < 0 || static_cast<size_t>(at) + SfxConfigOffset::RecordSize > b.size())
+    return FailureLine("info", file + " is not a self-extractor (no configuration record)");
+  SfxView view = ReadView(file, b, static_cast<size_t>(at));
+  if (mode == InfoMode::Json) {
+    PrintJson(view);
+  } else {
+    PrintText(view);
+    PrintArchive(view, mode == InfoMode::Entries);
   }
-  size_t r = static_cast<size_t>(at);
-  uint32_t archiveAt = Le32(b, r + SfxConfigOffset::ArchiveOffset);
-  uint32_t configAt = Le32(b, r + SfxConfigOffset::ConfigBlockOffset);
-  uint32_t flags = Le32(b, r + SfxConfigOffset::SfxFlags);
-  printf("File                %s (%zu bytes)\n", argv[0], b.size());
-  StubArch arch;
-  printf("Stub                %s\n", !ReadImageArch(b, &arch)    ? "not a Windows image we know"
-                                     : arch == StubArch::X64 ? "x64 (PE32+, x86-64)"
-                                                              : "x86 (PE32, i386)");
-  printf("SfxMarker           at offset %zu\n", r);
-  printf("StubCrc             0x%08X%s\n", Le32(b, r + SfxConfigOffset::StubCrc),
-         Le32(b, r + SfxConfigOffset::StubCrc) ? "" : " (check off)");
-  printf("ArchiveOffset       %u\n", archiveAt);
-  printf("ConfigBlockOffset   %u\n", configAt);
-  printf("EndRecordOffset     %u\n", Le32(b, r + SfxConfigOffset::EndRecordOffset));
-  printf("TotalSize           %u\n", Le32(b, r + SfxConfigOffset::TotalSize));
-  PrintFlags(flags);
-  printf("Reserved32a         0x%08X\n", Le32(b, r + SfxConfigOffset::Reserved32a));
-  printf("Reserved32b         0x%08X\n", Le32(b, r + SfxConfigOffset::Reserved32b));
-  printf("Reserved16a         0x%04X\n", Le16(b, r + SfxConfigOffset::Reserved16a));
-  printf("Finalised           0x%04X\n", Le16(b, r + SfxConfigOffset::Finalised));
-  printf("Reserved32c         0x%08X\n", Le32(b, r + SfxConfigOffset::Reserved32c));
-  printf("Reserved32d         0x%08X\n", Le32(b, r + SfxConfigOffset::Reserved32d));
-  printf("Reserved16b         0x%04X\n", Le16(b, r + SfxConfigOffset::Reserved16b));
-  printf("EntryPointRva       0x%08X\n", Le32(b, r + SfxConfigOffset::EntryPointRva));
-  if (configAt && configAt <= archiveAt && archiveAt <= b.size()) PrintTexts(b, configAt, archiveAt);
-  PrintArchive(b, flags);
   return 0;
 }

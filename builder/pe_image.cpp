@@ -95,6 +95,13 @@ bool ReadImageArch(const std::vector<uint8_t>& image, StubArch* arch_ret) {
   return facts != nullptr;
 }
 
+bool HasCodeSignature(const std::vector<uint8_t>& image) {
+  const ArchFacts* facts = KnownArch(image);
+  if (!facts) return false;
+  size_t optionalAt = GetLe32(&image[60]) + 4 + kFileHeaderSize;
+  return GetLe32(&image[optionalAt + facts->dataDirectoriesAt + kCertificateDirectory * 8]) != 0;
+}
+
 bool ReadPeLayout(const std::vector<uint8_t>& b, PeLayout* l, std::string* error) {
   auto fail = [&](const std::string& why) {
     *error = "unusable stub: " + why;

@@ -33,6 +33,10 @@ struct PeLayout {
 // PE32+ image); false when it is neither.
 bool ReadImageArch(const std::vector<uint8_t>& image, StubArch* arch_ret);
 
+// Whether the image's header names a code signature (its certificate
+// directory is set); `image` may hold just the first few KiB of the file.
+bool HasCodeSignature(const std::vector<uint8_t>& image);
+
 // Checks that `image` is a PE32 i386 or PE32+ x86-64 GUI program the payload
 // section can be added to; false with *error_ret set otherwise.
 bool ReadPeLayout(const std::vector<uint8_t>& image, PeLayout* layout_ret, std::string* error_ret);

@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -280,7 +281,7 @@ bool BuildFromSplitSet(const std::vector<uint8_t>& stub, const SpanSource& sourc
   }
   std::vector<uint8_t> last;
   if (!ReadWholeFile(source.lastPart, &last)) {
-    *error = "cannot read " + source.lastPart;
+    *error = "cannot read " + source.lastPart + ": " + strerror(errno);
     return false;
   }
   parts.push_back(last);

@@ -4,12 +4,16 @@
 #include "builder/text_codec.h"
 
 #include <dirent.h>
+#include <fnmatch.h>
 #include <sys/stat.h>
 #include <zlib.h>
 
 #include <algorithm>
-#include <set>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <set>
+#include <utility>
 #include <ctime>
 #include <fstream>
 #include <iterator>
@@ -29,10 +33,17 @@ struct Collector {
   ZipArchive* archive;
   std::string* error;
   std::set<std::string> stored;  // names already in the archive: a path given twice is stored once
+  std::set<std::pair<dev_t, ino_t>> foldersEntered;  // a followed link cannot lead round in a circle
 
   bool Fail(const std::string& why) {
     *error = why;
     return false;
+  }
+  // A failure of the system, with its reason.
+  bool FailWithReason(const std::string& what) { return Fail(what + ": " + strerror(errno)); }
+  bool Excluded(const std::string& name) const;
+  int64_t DateOf(const struct stat& info) const {
+    return source.haveLatestDate && info.st_mtime > source.latestDate ? source.latestDate : info.st_mtime;
   }
   std::string OnDisk(const std::string& path) const {
     return source.baseFolder.empty() || path[0] == '/' ? path : source.baseFolder + "/" + path;
@@ -89,11 +100,13 @@ bool Collector::AddFolder(const std::string& diskPath, const std::string& name, 
     entry.versionMadeBy = kMadeByUnix;
     entry.versionNeeded = 10;
     entry.externalAttributes = kFolderAttributes;
-    DosDateTime(info.st_mtime, &entry.modDate, &entry.modTime);
+    DosDateTime(DateOf(info), &entry.modDate, &entry.modTime);
     archive->entries.push_back(std::move(entry));
   }
+  if (!foldersEntered.insert({info.st_dev, info.st_ino}).second)
+    return Fail("the folder " + diskPath + " leads back into itself through a symbolic link");
   DIR* listing = opendir(diskPath.c_str());
-  if (!listing) return Fail("cannot read the folder " + diskPath);
+  if (!listing) return FailWithReason("cannot read the folder " + diskPath);
   std::vector<std::string> children;
   while (dirent* child = readdir(listing))
     if (strcmp(child->d_name, ".") && strcmp(child->d_name, "..")) children.push_back(child->d_name);
@@ -107,7 +120,7 @@ bool Collector::AddFolder(const std::string& diskPath, const std::string& name, 
 bool Collector::AddFile(const std::string& diskPath, const std::string& name, const struct stat& info) {
   if (info.st_size > 0xFFFFFFFELL) return Fail(diskPath + " is 4 GiB or larger, which needs ZIP64");
   std::ifstream in(diskPath, std::ios::binary);
-  if (!in) return Fail("cannot read " + diskPath);
+  if (!in) return FailWithReason("cannot read " + diskPath);
   std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), {});
   ZipEntry entry;
   if (!Utf8ToCodePage(name, source.codePage, &entry.name))
@@ -115,7 +128,7 @@ bool Collector::AddFile(const std::string& diskPath, const std::string& name, co
   if (entry.name.size() > kNameLimit) return Fail("the name \"" + name + "\" is over 200 bytes");
   entry.versionMadeBy = kMadeByUnix;
   entry.externalAttributes = kFileAttributes;
-  DosDateTime(info.st_mtime, &entry.modDate, &entry.modTime);
+  DosDateTime(DateOf(info), &entry.modDate, &entry.modTime);
   entry.crc32 = static_cast<uint32_t>(crc32(0, data.data(), static_cast<uInt>(data.size())));
   entry.uncompressedSize = static_cast<uint32_t>(data.size());
   std::vector<uint8_t> deflated;
@@ -131,10 +144,28 @@ bool Collector::AddFile(const std::string& diskPath, const std::string& name, co
   return true;
 }
 
+bool Collector::Excluded(const std::string& name) const {
+  std::string own = name.substr(name.rfind('/') + 1);
+  for (const std::string& glob : source.excludes) {
+    bool wholePath = glob.find('/') != std::string::npos;
+    if (fnmatch(glob.c_str(), (wholePath ? name : own).c_str(), wholePath ? FNM_PATHNAME : 0) == 0) return true;
+  }
+  return false;
+}
+
 bool Collector::Add(const std::string& diskPath, const std::string& name) {
+  if (!name.empty() && Excluded(name)) return true;
   if (!name.empty() && !stored.insert(name).second) return true;
   struct stat info;
-  if (stat(diskPath.c_str(), &info) != 0) return Fail("cannot read " + diskPath);
+  if (lstat(diskPath.c_str(), &info) != 0) return FailWithReason("cannot read " + diskPath);
+  if (S_ISLNK(info.st_mode)) {
+    if (!source.followLinks) {
+      fprintf(stderr, "dravik-sfx build: left out the symbolic link %s (--follow-links stores what it points to)\n",
+              diskPath.c_str());
+      return true;
+    }
+    if (stat(diskPath.c_str(), &info) != 0) return FailWithReason("cannot follow the symbolic link " + diskPath);
+  }
   if (S_ISDIR(info.st_mode)) return AddFolder(diskPath, name, info);
   if (S_ISREG(info.st_mode)) {
     if (name.empty()) return Fail("no name to store " + diskPath + " under");
@@ -167,7 +198,7 @@ void DosDateTime(int64_t unixTime, uint16_t* date_ret, uint16_t* time_ret) {
 }
 
 bool ZipFromFiles(const FileSource& source, ZipArchive* archive_ret, std::string* error_ret) {
-  Collector collector{source, archive_ret, error_ret, {}};
+  Collector collector{source, archive_ret, error_ret, {}, {}};
   archive_ret->entries.clear();
   for (const std::string& path : source.paths) {
     std::string name;

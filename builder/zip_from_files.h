@@ -14,6 +14,15 @@ struct FileSource {
   std::vector<std::string> paths;  // as given on the command line
   int level = 9;                   // deflate level; 0 stores
   unsigned codePage = 1252;
+  // Globs: one without a '/' is matched against each file's and folder's
+  // own name, one with a '/' against the whole stored path. What matches is
+  // left out, a folder with everything in it.
+  std::vector<std::string> excludes;
+  // Symbolic links are left out with a note on standard error unless this
+  // asks to store what they point to.
+  bool followLinks = false;
+  bool haveLatestDate = false;
+  int64_t latestDate = 0;  // with haveLatestDate: later modification times become this one
 };
 
 bool ZipFromFiles(const FileSource& source, ZipArchive* archive_ret, std::string* error_ret);

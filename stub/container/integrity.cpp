@@ -57,6 +57,10 @@ bool ComputeStubCrc(BYTE* imageCopy, DWORD archiveOffset, bool afterHeaders,
 void VerifyStubCrc() {
   const SfxConfigRecord* config = Sfx.Config;
   DWORD size = config->ArchiveOffset;
+  // The offset comes from the file: held against the file's real size before
+  // that many bytes are allocated for the copy.
+  LONG fileSize = _llseek(Sfx.ArchiveFile, 0, FILE_END);
+  if (fileSize < 0 || size > static_cast<DWORD>(fileSize)) HeaderCorrupt();  // the stub part cannot be there
   HGLOBAL handle = GlobalAlloc(GMEM_MOVEABLE, size ? size : 1);
   BYTE* copy = handle ? static_cast<BYTE*>(GlobalLock(handle)) : nullptr;
   if (!copy) HeaderCorrupt();  // no memory for the copy
@@ -73,9 +77,13 @@ void VerifyStubCrc() {
 void VerifyEndRecord() {
   const SfxConfigRecord* config = Sfx.Config;
   if (Sfx.SpannedSet || config->EndRecordOffset == 0) return;
-  LONG offset = static_cast<LONG>(config->EndRecordOffset);
+  // The offset comes from the file: it must leave room for a signature
+  // inside it (0xFFFFFFFF would also read as the seek's own failure value).
+  DWORD offset = config->EndRecordOffset;
+  LONG fileSize = _llseek(Sfx.ArchiveFile, 0, FILE_END);
   BYTE signature[4];
-  bool intact = _llseek(Sfx.ArchiveFile, offset, FILE_BEGIN) == offset &&
+  bool intact = fileSize >= 4 && offset <= static_cast<DWORD>(fileSize) - 4 &&
+                _llseek(Sfx.ArchiveFile, static_cast<LONG>(offset), FILE_BEGIN) == static_cast<LONG>(offset) &&
                 _lread(Sfx.ArchiveFile, signature, 4) == 4 &&
                 (!BytesDiffer(signature, Sfx.EndOfCentralSig, 4) ||
                  !BytesDiffer(signature, Sfx.DigitalSignatureSig, 4));

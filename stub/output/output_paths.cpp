@@ -10,31 +10,54 @@
 #include "startup/sfx_state.h"
 #include "util/path_text.h"
 
-static bool IsDigitOneToNine(CHAR c) { return c >= '1' && c <= '9'; }
+// The digits Windows accepts after COM and LPT in a device name: 1 to 9,
+// and the superscripts 1, 2 and 3 (0xB9, 0xB2, 0xB3 in code page 1252),
+// which it opens as COM1 ... as well.
+static bool IsDeviceDigit(CHAR c) {
+  BYTE b = static_cast<BYTE>(c);
+  return (b >= '1' && b <= '9') || b == 0xB9 || b == 0xB2 || b == 0xB3;
+}
 
 static CHAR UpperAscii(CHAR c) { return (c >= 'a' && c <= 'z') ? static_cast<CHAR>(c - 32) : c; }
 
-// Whether the component [start, end) is a device name, alone or with an
-// extension: "con", "Nul.txt", "COM1.log".
+// Whether [start, start + length) spells `name` in any case.
+static bool SpellsName(LPCSTR start, UINT length, const char* name) {
+  UINT i = 0;
+  for (; i < length && name[i]; i++)
+    if (UpperAscii(start[i]) != name[i]) return false;
+  return i == length && !name[i];
+}
+
+// Whether the component [start, end) is a device name, alone, with an
+// extension or with blanks before one: "con", "Nul.txt", "COM1.log",
+// "CON .txt", "conin$". Windows opens the device for each of these,
+// whatever folder the name stands in.
 static bool IsDeviceName(LPCSTR start, LPCSTR end) {
-  static const char* const kThreeLetter[] = {"CON", "PRN", "AUX", "NUL"};
+  static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
   static const char* const kNumbered[] = {"COM", "LPT"};
   LPCSTR stem = start;
   while (stem < end && *stem != '.') stem++;
+  while (stem > start && stem[-1] == ' ') stem--;  // Windows drops the blanks, too
   UINT length = static_cast<UINT>(stem - start);
-  CHAR upper[4];
-  for (UINT i = 0; i < 3 && i < length; i++) upper[i] = UpperAscii(start[i]);
-  if (length == 3)
-    for (const char* name : kThreeLetter)
-      if (!BytesDiffer(upper, name, 3)) return true;
-  if (length == 4 && IsDigitOneToNine(start[3]))
+  for (const char* name : kDevices)
+    if (SpellsName(start, length, name)) return true;
+  if (length == 4 && IsDeviceDigit(start[3]))
     for (const char* name : kNumbered)
-      if (!BytesDiffer(upper, name, 3)) return true;
+      if (SpellsName(start, 3, name)) return true;
   return false;
 }
 
 static bool IsParentComponent(LPCSTR start, LPCSTR end) {
   return end - start == 2 && start[0] == '.' && start[1] == '.';
+}
+
+// Windows strips a component's trailing dots and blanks when it opens a
+// path, so "a. ", "..." and ".. " name something other than what they
+// spell ("...", for one, becomes ".."): no such component is made. A lone
+// "." (the folder itself, as in "./a.txt", which some writers store) stays.
+static bool EndsInDotOrBlank(LPCSTR start, LPCSTR end) {
+  bool currentFolder = end - start == 1 && *start == '.';
+  return end > start && !currentFolder && (end[-1] == '.' || end[-1] == ' ');
 }
 
 bool IsSafeEntryName(LPCSTR name) {
@@ -46,7 +69,8 @@ bool IsSafeEntryName(LPCSTR name) {
     bool multiByte = IsMultiByteChar(p);
     if (!multiByte && *p == ':') return false;  // drive prefix or alternate data stream
     if (*p && (multiByte || !IsPathSeparator(static_cast<BYTE>(*p)))) continue;
-    if (IsParentComponent(component, p) || IsDeviceName(component, p)) return false;
+    if (IsParentComponent(component, p) || IsDeviceName(component, p) || EndsInDotOrBlank(component, p))
+      return false;
     if (!*p) return true;
     component = p + 1;
   }

@@ -7,8 +7,11 @@
 // False when the entry name could lead outside the destination folder: a
 // ".." component, a ':' anywhere (a drive prefix, or an alternate data
 // stream on Windows), a name that is absolute even after its one leading
-// separator is dropped, or a component that names a device (CON, PRN, AUX,
-// NUL, COM1-9, LPT1-9, with or without an extension).
+// separator is dropped, a component that names a device (CON, PRN, AUX,
+// NUL, CONIN$, CONOUT$, COM1-9, LPT1-9 and COM/LPT with a superscript digit,
+// with or without blanks and an extension), or a component ending in a dot
+// or a blank (but for a lone "."), which Windows would open under another
+// name.
 bool IsSafeEntryName(LPCSTR name);
 
 // Joins TargetFolder and EntryName into EntryName (separators become '\\').

@@ -240,6 +240,7 @@ TEST(BuildCommandLine, WrongUsageExits64) {
     for (const std::string& a : args) shown += a + " ";
     EXPECT_EQ(r.status, kExitUsage) << shown;
     EXPECT_NE(r.err, "") << shown;
+    if (args.size() > 1 && args[0] == "build") EXPECT_EQ(LineCount(r.err), 1) << shown << r.err;
     EXPECT_FALSE(access(out.c_str(), F_OK) == 0) << shown;
   }
 }

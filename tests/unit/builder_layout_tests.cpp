@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <sys/stat.h>
+
 #include <cstring>
 
 namespace {
@@ -294,27 +296,60 @@ TEST(StubChecks, UnusableStubsAreRefused) {
   }
 }
 
-TEST(InfoCommand, ShowsTheRecordTheTextsAndTheArchive) {
+// The summary: architecture, the options that differ from the defaults,
+// the texts and the archive; the record's fields, reserved ones included,
+// only in the JSON, which a script reads.
+TEST(InfoCommand, SummarisesAndPrintsEverythingAsJson) {
   Built built = BuildWith({"--folder", "C:\\Dest", "--caption", "Kit", "--caption-title", "--prompt", "Go?",
                            "--prompt-buttons", "okcancel", "--overwrite", "--auto"});
   ASSERT_EQ(built.result.status, 0) << built.result.err;
   CommandResult info = RunSfx({"info", built.folder + "/out.exe"});
   ASSERT_EQ(info.status, 0) << info.err;
   for (const char* expected :
-       {"StubCrc", "ArchiveOffset", "ConfigBlockOffset", "EndRecordOffset", "TotalSize", "Finalised           0xFFFF",
-        "EntryPointRva", "Reserved32a", "OverwriteDefault", "UseCaption", "AutoUnzip", "CrcAfterHeaders",
-        "CaptionAsTitle", "PromptAsks", "PromptOkCancel", "\"C:\\\\Dest\"", "\"Dravik Self-Extractor\"", "\"Go?\"",
-        "\"Kit\"", "sub/b.txt", "deflated", "stored", "a.txt", "total"})
+       {"Stub                x86 (PE32, i386)\n",
+        "Options             --overwrite --auto --caption-title --prompt-buttons okcancel\n",
+        "Folder              \"C:\\\\Dest\"\n", "StartupPrompt       \"Go?\"\n", "Caption             \"Kit\"\n",
+        "Archive             4 entries (3 files, 1 folders)", "sub/b.txt", "deflated", "stored", "a.txt"})
     EXPECT_NE(info.out.find(expected), std::string::npos) << expected << "\n" << info.out;
-  char field[64];
-  snprintf(field, sizeof field, "ArchiveOffset       %u\n", built.Field(kArchiveAt));
-  EXPECT_NE(info.out.find(field), std::string::npos) << info.out;
-  EXPECT_NE(info.out.find("Stub                x86 (PE32, i386)\n"), std::string::npos) << info.out;
+  EXPECT_EQ(info.out.find("Reserved32a"), std::string::npos) << info.out;
+
+  CommandResult json = RunShell(ShellQuote(DRAVIK_SFX_PROGRAM) + " info --json " + ShellQuote(built.folder + "/out.exe") +
+                                " | python3 -c 'import json, sys; d = json.load(sys.stdin); r = d[\"record\"]; "
+                                "print(r[\"ArchiveOffset\"], r[\"Reserved32a\"], r[\"Finalised\"], \" \".join(d[\"flags\"]), "
+                                "d[\"texts\"][\"Caption\"])'");
+  ASSERT_EQ(json.status, 0) << json.err;
+  EXPECT_EQ(json.out, std::to_string(built.Field(kArchiveAt)) +
+                          " 0 65535 OverwriteDefault UseCaption AutoUnzip CrcAfterHeaders CaptionAsTitle PromptAsks "
+                          "PromptOkCancel Kit\n");
 
   Built x64 = BuildWith({"--arch", "x64"});
   ASSERT_EQ(x64.result.status, 0) << x64.result.err;
   info = RunSfx({"info", x64.folder + "/out.exe"});
   EXPECT_NE(info.out.find("Stub                x64 (PE32+, x86-64)\n"), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find("Options             (the defaults)\n"), std::string::npos) << info.out;
+}
+
+// The entries of info --json are those Python's zipfile lists, with the same
+// sizes and CRCs; the summary shortens a long archive, --entries does not.
+TEST(InfoCommand, JsonEntriesAreThoseZipfileLists) {
+  std::string folder = MakeTempFolder();
+  ASSERT_EQ(mkdir((folder + "/src").c_str(), 0755), 0);
+  for (int i = 0; i < 14; i++) WriteFile(folder + "/src/file" + std::to_string(100 + i) + ".txt", std::vector<uint8_t>(i * 100, 'x'));
+  ASSERT_EQ(RunSfx({"build", "-o", folder + "/out.exe", "-C", folder + "/src", "."}).status, 0);
+  std::string file = ShellQuote(folder + "/out.exe");
+  const char* listing =
+      "import json, subprocess, sys, zipfile\n"
+      "ours = json.loads(subprocess.run([sys.argv[1], 'info', '--json', sys.argv[2]], capture_output=True).stdout)\n"
+      "theirs = [(i.filename, i.file_size, i.compress_size, i.CRC) for i in zipfile.ZipFile(sys.argv[2]).infolist()]\n"
+      "mine = [(e['name'], e['size'], e['packed'], e['crc32']) for e in ours['entries']]\n"
+      "sys.exit(0 if mine == theirs and len(mine) == 14 else 'ours %r\\ntheirs %r' % (mine, theirs))\n";
+  CommandResult compared = RunShell("python3 -c " + ShellQuote(listing) + " " + ShellQuote(DRAVIK_SFX_PROGRAM) + " " + file);
+  EXPECT_EQ(compared.status, 0) << compared.err;
+  CommandResult summary = RunSfx({"info", folder + "/out.exe"});
+  EXPECT_NE(summary.out.find("... 4 more"), std::string::npos) << summary.out;
+  EXPECT_EQ(summary.out.find("file107.txt"), std::string::npos) << summary.out;
+  CommandResult every = RunSfx({"info", "--entries", folder + "/out.exe"});
+  EXPECT_NE(every.out.find("file107.txt"), std::string::npos) << every.out;
 }
 
 TEST(InfoCommand, RefusesAFileWithoutARecord) {

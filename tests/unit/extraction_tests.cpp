@@ -337,7 +337,16 @@ TEST_F(Extraction, ExternalArchivesUsedAsTheyAre) {
 
 TEST(EntryNames, SafeAndUnsafe) {
   const std::pair<const char*, bool> cases[] = {
-      {"a/b/c.txt", true},  {"/x.txt", true},   {"dir/..file/x..y/.../a.b", true},
+      {"a/b/c.txt", true},  {"/x.txt", true},   {"dir/..file/x..y/.a/a.b", true},
+      {"./a.txt", true},    {"a/./b", true},    {"./", true},
+      // What Windows would open under another name: trailing dots and
+      // blanks are stripped, device names are found behind blanks and in
+      // more spellings.
+      {"...", false},       {"a/.../b", false}, {".. /x", false},
+      {"a. ", false},       {"dir./x", false},  {"name ", false},
+      {"CON .txt", false},  {"nul  ", false},   {"CONIN$", false},
+      {"conout$.log", false}, {"COM\xB9", false}, {"lpt\xB2.txt", false},
+      {"COM\xB3/x", false},  {"CONIN", true},    {"COM\xB4", true},
       {"console.txt", true}, {"COM0", true},    {"LPT10", true},
       {"auxiliary/x", true}, {"docs/", true},   {"..", false},
       {"a/..", false},       {"../x", false},   {"a\\..\\b", false},

@@ -338,7 +338,8 @@ def local_entries(path):
 def case_refusals():
     def hostile():
         z = os.path.join(WORK, "hostile.zip")
-        for name in ["../evil", "C:x", "a/../../b", "x:stream", "CON"]:
+        for name in ["../evil", "C:x", "a/../../b", "x:stream", "CON", "...", ".. /x", "dir./x", "name ", "CON .txt",
+                     "conin$", "CONOUT$.log"]:
             with zipfile.ZipFile(z, "w") as archive:
                 archive.writestr("fine.txt", "fine")
                 archive.writestr(name, "evil")

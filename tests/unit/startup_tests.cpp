@@ -131,6 +131,38 @@ TEST_F(Startup, EarlierMarkerCopyMakesTheCrcFail) {
   ExpectOnlyBox(kHeaderCorrupt, MB_OK | MB_ICONERROR);
 }
 
+// Offsets in the record are held against the file's size before they are
+// used: no allocation of the size they claim, only the box. 0xFFFFFFFF as
+// the end record's offset once passed as a seek that "succeeded" with the
+// seek's failure value.
+TEST_F(Startup, OffsetsBeyondTheFileAreRefusedBeforeUse) {
+  struct Case {
+    unsigned field;
+    uint32_t value;
+    const char* expectedText;
+  } cases[] = {
+      {SfxConfigOffset::ArchiveOffset, 0x7FFFFFFF, kHeaderCorrupt},
+      {SfxConfigOffset::ArchiveOffset, 0x80000000, kHeaderCorrupt},
+      {SfxConfigOffset::ArchiveOffset, 0xFFFFFFFF, kHeaderCorrupt},
+      {SfxConfigOffset::EndRecordOffset, 0x7FFFFFFF, kZipDamaged},
+      {SfxConfigOffset::EndRecordOffset, 0x80000000, kZipDamaged},
+      {SfxConfigOffset::EndRecordOffset, 0xFFFFFFFF, kZipDamaged},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "field " << c.field << " = " << c.value);
+    ResetStubAndHost();
+    SyntheticSfx options;
+    // The stub CRC's copy is what ArchiveOffset sizes; with the CRC on, it
+    // would report a changed EndRecordOffset before the end record is read.
+    options.withStubCrc = c.field == SfxConfigOffset::ArchiveOffset;
+    SyntheticLayout layout = MakeSyntheticSfx(options);
+    PutU32(layout.bytes, kSyntheticRecordOffset + c.field, c.value);
+    EXPECT_EQ(Run(layout.bytes), kExitFailure);
+    ExpectOnlyBox(c.expectedText, MB_OK | MB_ICONERROR);
+    EXPECT_LT(HostLargestAllocation(), 64u * 1024);  // the stub's own fixed buffers, nothing of the claimed size
+  }
+}
+
 TEST_F(Startup, FileCutInsideTheArchiveIsDamaged) {
   SyntheticLayout layout = MakeSyntheticSfx(SyntheticSfx{});
   layout.bytes.resize(layout.endRecordOffset + 3);

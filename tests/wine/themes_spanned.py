@@ -62,7 +62,7 @@ def make_spanned_tree(root):
     write_tree(root, {
         "data/empty.dat": b"",
         "data/pattern.bin": bytes((i * 7919) % 251 for i in range(30000)),
-        "data/random.bin": random_bytes(90000, 7),
+        "data/random.bin": random_bytes(92000, 7),
         "first.txt": b"The first file of the set.\r\n" * 12,
         "last.txt": b"The last file of the set.\r\n" * 9,
     })

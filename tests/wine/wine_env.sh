@@ -51,10 +51,11 @@ why_not_runnable() {
   [ -x "$loader" ] || { echo "$loader is not installed"; return; }
   if ! output=$("$loader" --version 2>&1 </dev/null); then
     output=$(echo "$output" | tail -1)
+    output=${output##*: }  # the system's reason, without the shell's "script: line N: program: "
     if [ "$1" = x86 ]; then
-      echo "this machine does not run 32-bit programs ($loader --version: $output)"
+      echo "this machine does not run 32-bit programs ($loader: $output)"
     else
-      echo "64-bit Wine does not start ($loader --version: $output)"
+      echo "64-bit Wine does not start ($loader: $output)"
     fi
   fi
 }

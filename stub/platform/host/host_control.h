@@ -76,5 +76,9 @@ const std::vector<std::string>& HostFoldersMade();
 const std::vector<UINT>& HostMeterPositions();
 const std::vector<std::string>& HostStatusLines();
 
+// The largest block GlobalAlloc was asked for since the last reset, so that
+// a test can see that a size taken from a file was checked before use.
+size_t HostLargestAllocation();
+
 // Labels the MB_* button and icon groups for readable test failures.
 std::string HostDescribeBox(const HostMessageBox& box);

@@ -20,6 +20,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <iconv.h>
+#include <algorithm>
 #include <map>
 #include <strings.h>
 #include <sys/stat.h>
@@ -53,6 +54,7 @@ struct HostSettings {
   std::vector<UINT> meterPositions;
   std::vector<std::string> foldersMade;
   std::vector<std::string> statusLines;
+  size_t largestAllocation = 0;
 };
 
 HostSettings TheSettings;
@@ -133,6 +135,7 @@ int FirstButton(UINT type) {
 // ---- control ---------------------------------------------------------------
 
 void HostReset() { Settings() = HostSettings(); }
+size_t HostLargestAllocation() { return Settings().largestAllocation; }
 void HostSetModulePath(const std::string& path) { Settings().modulePath = path; }
 void HostSetCommandLine(const std::string& line) { Settings().commandLine = line; }
 void HostSetVersion(DWORD version) { Settings().version = version; }
@@ -420,6 +423,7 @@ BOOL GetVolumeInformationA(LPCSTR root, LPSTR label, DWORD labelSize, LPDWORD se
 // ---- memory ------------------------------------------------------------------
 
 HGLOBAL GlobalAlloc(UINT flags, size_t bytes) {
+  Settings().largestAllocation = std::max(Settings().largestAllocation, bytes);
   return (flags & GMEM_ZEROINIT) ? calloc(1, bytes ? bytes : 1) : malloc(bytes ? bytes : 1);
 }
 LPVOID GlobalLock(HGLOBAL block) { return block; }
