@@ -8,7 +8,10 @@
 #include "builder/span_writer.h"
 #include "builder/sfx_writer.h"
 #include "builder/text_codec.h"
+#include "builder/zip_aes.h"
 #include "builder/zip_from_files.h"
+#include "builder/zip_limits.h"
+#include "builder/zip_reencode.h"
 #include "builder/zip_reader.h"
 #include "container/sfx_config.h"
 
@@ -282,12 +285,24 @@ bool LoadArchive(const BuildOptions& o, ZipArchive* archive, std::string* error)
                       o.latestDate};
     return ZipFromFiles(source, archive, error);
   }
+  // An archive that needs ZIP64 is refused before it is read.
+  if (!CheckZipFileFitsClassic(o.zip, error)) {
+    *error = o.zip + ": " + *error;
+    return false;
+  }
   std::vector<uint8_t> bytes;
   if (!ReadWholeFile(o.zip, &bytes)) {
     *error = "cannot read " + o.zip + ": " + strerror(errno);
     return false;
   }
-  if (!ReadZip(bytes, archive, error) || !CheckEntryData(*archive, error)) {
+  // AES entries are decrypted with --password, as given and in the code page.
+  std::vector<std::string> passwords;
+  std::string inCodePage;
+  if (o.havePassword) passwords.push_back(o.password);
+  if (o.havePassword && Utf8ToCodePage(o.password, o.codePage, &inCodePage) && inCodePage != o.password)
+    passwords.push_back(inCodePage);
+  if (!ReadZip(bytes, archive, error) || !DecryptAesEntries(archive, passwords, error) ||
+      !ReencodeEntries(archive, o.level, error) || !CheckEntryData(*archive, error)) {
     *error = o.zip + ": " + *error;
     return false;
   }

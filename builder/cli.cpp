@@ -12,7 +12,7 @@ const CliOption kHelp = {"--help", nullptr, "this text (also -h)"};
 const CliOption kBuildOptions[] = {
     {"-o", "OUT.exe", "the self-extractor to write (its folder is made if missing)"},
     {"-C", "DIR", "take the PATHs relative to DIR (-C DIR . stores DIR's contents)"},
-    {"--zip", "IN.zip", "wrap an existing archive, every entry's data unchanged"},
+    {"--zip", "IN.zip", "wrap an existing archive (bzip2, LZMA, XZ, Zstandard, Deflate64 re-encoded; AES needs --password)"},
     {"--exclude", "GLOB", "leave out files and folders whose stored path or name matches GLOB (repeatable)"},
     {"--follow-links", nullptr, "store what symbolic links point to (by default links are left out, with a note)"},
     {"--date", "SECONDS", "no entry dated after this Unix time (default: $SOURCE_DATE_EPOCH, if set)"},

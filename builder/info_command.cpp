@@ -13,6 +13,7 @@
 #include "builder/file_io.h"
 #include "builder/pe_image.h"
 #include "builder/text_codec.h"
+#include "builder/zip_reencode.h"
 #include "builder/zip_reader.h"
 #include "container/sfx_config.h"
 #include "platform/host/sfx_record_locator.h"
@@ -152,9 +153,13 @@ std::string Quoted(const std::string& raw) {
 
 const char* MethodName(const ZipEntry& e) { return e.method == 8 ? "deflated" : e.method == 0 ? "stored" : "other"; }
 
+// One entry's line; an entry the builder re-encoded says what it was.
 void PrintEntry(const ZipEntry& e) {
+  uint16_t original = ReencodedFrom(e);
+  std::string notes = (e.flags & kFlagEncryptedEntry) ? "  (encrypted)" : "";
+  if (original) notes += "  (re-encoded from " + MethodInWords(original) + ")";
   printf("  %-8s %10u %10zu %08x  %s%s\n", MethodName(e), e.uncompressedSize, e.data.size(), e.crc32,
-         ShownAsUtf8(e.name, kShownCodePage).c_str(), (e.flags & kFlagEncryptedEntry) ? "  (encrypted)" : "");
+         ShownAsUtf8(e.name, kShownCodePage).c_str(), notes.c_str());
 }
 
 void PrintArchive(const SfxView& v, bool everyEntry) {
@@ -231,9 +236,9 @@ void PrintJson(const SfxView& v) {
   for (size_t i = 0; i < v.archive.entries.size(); i++) {
     const ZipEntry& e = v.archive.entries[i];
     printf("%s\n    {\"name\": %s, \"method\": %u, \"size\": %u, \"packed\": %zu, \"crc32\": %u, \"encrypted\": %s, "
-           "\"dos_date\": %u, \"dos_time\": %u}",
+           "\"dos_date\": %u, \"dos_time\": %u, \"reencoded_from\": %u}",
            i ? "," : "", Json(e.name).c_str(), e.method, e.uncompressedSize, e.data.size(), e.crc32,
-           (e.flags & kFlagEncryptedEntry) ? "true" : "false", e.modDate, e.modTime);
+           (e.flags & kFlagEncryptedEntry) ? "true" : "false", e.modDate, e.modTime, ReencodedFrom(e));
   }
   printf("\n  ]\n}\n");
 }

@@ -73,6 +73,8 @@ bool StoredName(const std::string& path, std::string* name_ret, std::string* err
   return true;
 }
 
+}  // namespace
+
 std::vector<uint8_t> Deflate(const std::vector<uint8_t>& data, int level) {
   z_stream z{};
   deflateInit2(&z, level, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
@@ -86,6 +88,8 @@ std::vector<uint8_t> Deflate(const std::vector<uint8_t>& data, int level) {
   deflateEnd(&z);
   return out;
 }
+
+namespace {
 
 bool Collector::AddFolder(const std::string& diskPath, const std::string& name, const struct stat& info) {
   if (!name.empty()) {

@@ -30,3 +30,6 @@ bool ZipFromFiles(const FileSource& source, ZipArchive* archive_ret, std::string
 // The DOS date and time of a modification time, in local time (as the
 // self-extractor will set them back); times before 1980 become 1980.
 void DosDateTime(int64_t unixTime, uint16_t* date_ret, uint16_t* time_ret);
+
+// Raw deflate (no zlib or gzip wrapper) of `data` at `level` (1 to 9).
+std::vector<uint8_t> Deflate(const std::vector<uint8_t>& data, int level);

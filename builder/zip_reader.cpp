@@ -1,5 +1,12 @@
 // Reading an existing archive (see zip_reader.h).
 //
+// ZIP64 records are taken when every value in them fits the classic ones
+// (zip_limits.h has the format notes): writers that stream, Info-ZIP's
+// `zip` to a pipe among them, add them to archives of a few kilobytes. The
+// values are read from them and the archive is written back with classic
+// records only: ZIP64 extra fields are dropped and "version needed" 4.5
+// (ZIP64) becomes 2.0.
+//
 // Format notes: the end record (PK\5\6, 22 bytes and a comment of up to
 // 64 KiB) is found by scanning back from the end; its directory offset may
 // be off by a prefix before the archive (a self-extractor, padding), which
@@ -17,6 +24,10 @@
 // before any data is copied.
 #include "builder/zip_reader.h"
 
+#include "builder/zip_aes.h"
+#include "builder/zip_limits.h"
+#include "builder/zip_reencode.h"
+
 #include <zlib.h>
 
 #include <algorithm>
@@ -26,8 +37,14 @@
 namespace {
 
 constexpr uint32_t kZip64Marker32 = 0xFFFFFFFF;
-constexpr uint16_t kZip64Marker16 = 0xFFFF;
 constexpr uint16_t kZip64ExtraId = 0x0001;
+constexpr uint32_t kZip64EndRecordSignature = 0x06064B50;
+constexpr unsigned kZip64EndLocatorSize = 20;
+constexpr unsigned kZip64EndRecordSize = 56;  // without its extensible data
+constexpr uint16_t kVersionZip64 = 45;        // "version needed" 4.5: ZIP64 format extensions
+constexpr uint16_t kVersionDeflate = 20;
+
+uint64_t GetLe64(const uint8_t* p) { return GetLe32(p) | static_cast<uint64_t>(GetLe32(p + 4)) << 32; }
 
 struct Reader {
   const std::vector<uint8_t>& bytes;
@@ -57,13 +74,62 @@ long FindEndRecord(const std::vector<uint8_t>& b) {
   return -1;
 }
 
-bool HasZip64Extra(const std::vector<uint8_t>& extra) {
+// What the end records say about the central directory.
+struct DirectoryPlace {
+  uint64_t count = 0, size = 0, offset = 0;
+  uint64_t endAt = 0;  // where the directory really ends: the ZIP64 end record, else the end record
+};
+
+// Reads the ZIP64 end record that the locator before the end record at
+// `end` points to, and takes the directory's values from it (they rule
+// where both records are present, as in Python's zipfile). The record
+// normally stands just before the locator; a prefix before the archive
+// moves both, so when the locator's recorded offset does not hold the
+// record, the place just before the locator is tried.
+bool ReadZip64EndRecord(const Reader& r, uint64_t end, DirectoryPlace* place) {
+  uint64_t locatorAt = end - kZip64EndLocatorSize;
+  const uint8_t* l = r.At(locatorAt);
+  if (GetLe32(l + 4) != 0 || GetLe32(l + 16) > 1)
+    return r.Fail("a split or spanned archive (its ZIP64 end locator names other disks); see --split-set");
+  auto isRecord = [&](uint64_t at) {
+    return at <= locatorAt && locatorAt - at >= kZip64EndRecordSize && GetLe32(r.At(at)) == kZip64EndRecordSignature;
+  };
+  uint64_t recordAt = GetLe64(l + 8);
+  if (!isRecord(recordAt) && !(locatorAt >= kZip64EndRecordSize && isRecord(recordAt = locatorAt - kZip64EndRecordSize)))
+    return r.Fail("the ZIP64 end record is missing");
+  const uint8_t* z = r.At(recordAt);
+  if (GetLe32(z + 16) != 0 || GetLe32(z + 20) != 0)
+    return r.Fail("a split or spanned archive (its ZIP64 end record names other disks); see --split-set");
+  if (GetLe64(z + 24) != GetLe64(z + 32)) return r.Fail("the ZIP64 end record's entry counts disagree");
+  place->count = GetLe64(z + 32);
+  place->size = GetLe64(z + 40);
+  place->offset = GetLe64(z + 48);
+  place->endAt = recordAt;
+  return true;
+}
+
+// The 64-bit values of the fields that hold the marker 0xFFFFFFFF, from
+// the central header's ZIP64 extra field: the uncompressed size, the
+// compressed size and the local header's offset, in that order, only those
+// marked. False when a marked field has no value there.
+bool ReadZip64Values(const std::vector<uint8_t>& extra, uint64_t* uncompressed, uint64_t* compressed, uint64_t* localAt) {
+  uint64_t* const marked[] = {uncompressed, compressed, localAt};
   for (size_t at = 0; at + 4 <= extra.size();) {
     uint16_t id = GetLe16(&extra[at]), size = GetLe16(&extra[at + 2]);
-    if (id == kZip64ExtraId) return true;
+    if (at + 4 + size > extra.size()) break;
+    if (id == kZip64ExtraId) {
+      size_t field = at + 4, fieldEnd = at + 4 + size;
+      for (uint64_t* value : marked) {
+        if (*value != kZip64Marker32) continue;
+        if (field + 8 > fieldEnd) return false;  // the marked value is missing
+        *value = GetLe64(&extra[field]);
+        field += 8;
+      }
+      return true;
+    }
     at += 4 + size;
   }
-  return false;
+  return *uncompressed != kZip64Marker32 && *compressed != kZip64Marker32 && *localAt != kZip64Marker32;
 }
 
 // The extra field without its ZIP64 block. A writer that streams may put one
@@ -82,15 +148,26 @@ std::vector<uint8_t> WithoutZip64Extra(const std::vector<uint8_t>& extra) {
   return at == extra.size() ? kept : extra;
 }
 
-// Checks what the self-extractor can extract.
-bool CheckEntrySupported(const Reader& r, const ZipEntry& e, uint32_t compressedSize) {
-  if (e.method != 0 && e.method != 8)
-    return r.Fail("entry \"" + e.name + "\" uses compression method " + std::to_string(e.method) +
-                  "; only stored (0) and deflated (8) entries can be extracted");
+// Checks what the self-extractor can extract, or the builder re-encode
+// (unencrypted entries of the methods CanReencode names) or decrypt
+// (zip_aes.h). WinZip's AES (method 99) is encryption, the real method in
+// its extra field.
+bool CheckEntrySupported(const Reader& r, const ZipEntry& e) {
+  AesExtra aes;
+  if (e.method == kMethodAes && !ReadAesExtra(e.centralExtra, &aes))
+    return r.Fail("entry \"" + e.name + "\" is AES-encrypted but its AES extra field is missing or damaged");
+  if (e.method == kMethodAes && aes.method != kMethodStored && aes.method != kMethodDeflated && !CanReencode(aes.method))
+    return r.Fail("entry \"" + e.name + "\" is AES-encrypted and compressed with " + MethodInWords(aes.method) +
+                  ", which neither the self-extractor nor the builder can decode: re-create the archive with Deflate");
+  if (e.method != kMethodAes && e.method != kMethodStored && e.method != kMethodDeflated && !CanReencode(e.method))
+    return r.Fail("entry \"" + e.name + "\" is compressed with " + MethodInWords(e.method) +
+                  ", which neither the self-extractor nor the builder can decode: re-create the archive with Deflate");
+  if (CanReencode(e.method) && (e.flags & kFlagEncryptedEntry))
+    return r.Fail("entry \"" + e.name + "\" is encrypted and compressed with " + MethodInWords(e.method) +
+                  ", which the builder can re-encode only unencrypted: re-create the archive with Deflate and ZipCrypto, "
+                  "or build from the files with --password");
   if (e.flags & kFlagStrongEncryption)
     return r.Fail("entry \"" + e.name + "\" uses strong encryption, which cannot be extracted");
-  if (compressedSize == kZip64Marker32 || e.uncompressedSize == kZip64Marker32 || HasZip64Extra(e.centralExtra))
-    return r.Fail("entry \"" + e.name + "\" needs ZIP64, which cannot be extracted");
   if (e.name.size() > kNameLimit)
     return r.Fail("entry \"" + e.name.substr(0, 40) + "...\" has a name over 200 bytes");
   if (e.name.empty()) return r.Fail("an entry has an empty name");
@@ -116,12 +193,11 @@ bool ReadEntry(const Reader& r, uint64_t* at, int64_t shift, uint64_t directoryA
   e->modTime = GetLe16(h + 12);
   e->modDate = GetLe16(h + 14);
   e->crc32 = GetLe32(h + 16);
-  uint32_t compressedSize = GetLe32(h + 20);
-  e->uncompressedSize = GetLe32(h + 24);
+  uint64_t compressedSize = GetLe32(h + 20), uncompressedSize = GetLe32(h + 24);
   uint16_t nameLength = GetLe16(h + 28), extraLength = GetLe16(h + 30), commentLength = GetLe16(h + 32);
   e->internalAttributes = GetLe16(h + 36);
   e->externalAttributes = GetLe32(h + 38);
-  uint32_t localAt = GetLe32(h + 42);
+  uint64_t localAt = GetLe32(h + 42);
   if (!r.Has(*at + kCentralHeaderSize, uint64_t{nameLength} + extraLength + commentLength))
     return r.Fail("the central directory is cut short");
   const uint8_t* p = h + kCentralHeaderSize;
@@ -129,7 +205,15 @@ bool ReadEntry(const Reader& r, uint64_t* at, int64_t shift, uint64_t directoryA
   e->centralExtra.assign(p + nameLength, p + nameLength + extraLength);
   e->comment.assign(p + nameLength + extraLength, p + nameLength + extraLength + commentLength);
   *at += kCentralHeaderSize + nameLength + extraLength + commentLength;
-  if (!CheckEntrySupported(r, *e, compressedSize)) return false;
+  if (!ReadZip64Values(e->centralExtra, &uncompressedSize, &compressedSize, &localAt))
+    return r.Fail("the directory entry of \"" + e->name + "\" marks a ZIP64 value that its extra field lacks");
+  if (std::max(uncompressedSize, compressedSize) >= kEntrySizeLimit)
+    return r.Fail(EntrySizeRefusal(e->name, std::max(uncompressedSize, compressedSize)));
+  if (localAt > kArchiveSizeLimit) return r.Fail(ArchiveSizeRefusal(localAt));
+  e->uncompressedSize = static_cast<uint32_t>(uncompressedSize);
+  e->centralExtra = WithoutZip64Extra(e->centralExtra);
+  if (e->versionNeeded == kVersionZip64) e->versionNeeded = kVersionDeflate;
+  if (!CheckEntrySupported(r, *e)) return false;
 
   int64_t local = static_cast<int64_t>(localAt) + shift;
   if (local < 0 || !r.Has(static_cast<uint64_t>(local), kLocalHeaderSize) ||
@@ -173,18 +257,24 @@ bool ReadZip(const std::vector<uint8_t>& bytes, ZipArchive* archive_ret, std::st
   long end = FindEndRecord(bytes);
   if (end < 0) return r.Fail("not a ZIP archive (no end of central directory record)");
   const uint8_t* e = r.At(static_cast<uint64_t>(end));
-  uint16_t count = GetLe16(e + 10);
-  uint32_t directorySize = GetLe32(e + 12), directoryAt = GetLe32(e + 16);
-  if (GetLe16(e + 4) != 0 || GetLe16(e + 6) != 0)
+  DirectoryPlace place{GetLe16(e + 10), GetLe32(e + 12), GetLe32(e + 16), static_cast<uint64_t>(end)};
+  bool zip64 = end >= kZip64EndLocatorSize &&
+               GetLe32(r.At(static_cast<uint64_t>(end) - kZip64EndLocatorSize)) == kZip64EndLocatorSignature;
+  if (!zip64 && (GetLe16(e + 4) != 0 || GetLe16(e + 6) != 0))
     return r.Fail("a split or spanned archive (its end record names other disks); see --split-set");
-  if (count == kZip64Marker16 || directoryAt == kZip64Marker32 ||
-      (end >= 20 && GetLe32(r.At(static_cast<uint64_t>(end - 20))) == kZip64EndLocatorSignature))
-    return r.Fail("a ZIP64 archive, which cannot be extracted");
-  if (directorySize > static_cast<uint64_t>(end)) return r.Fail("the central directory is damaged");
-  // Normally the directory ends where the end record starts; when it does
-  // not begin there with a central header but does at its recorded offset,
-  // the recorded one holds (something stands between the two).
-  uint64_t realDirectoryAt = static_cast<uint64_t>(end) - directorySize;
+  if (zip64 && !ReadZip64EndRecord(r, static_cast<uint64_t>(end), &place)) return false;
+  if (!zip64 && place.offset == kZip64Marker32) return r.Fail("the end record marks a ZIP64 end record that is missing");
+  if (place.count > kEntryCountLimit) return r.Fail(EntryCountRefusal(place.count));
+  if (place.size > place.endAt) return r.Fail("the central directory is damaged");
+  if (place.offset > kArchiveSizeLimit || place.size > kArchiveSizeLimit)  // (values from the archive: no wrap-around)
+    return r.Fail(ArchiveSizeRefusal(place.offset + std::min(place.size, UINT64_MAX - place.offset)));
+  uint16_t count = static_cast<uint16_t>(place.count);
+  uint32_t directorySize = static_cast<uint32_t>(place.size), directoryAt = static_cast<uint32_t>(place.offset);
+  // Normally the directory ends where the end record (or the ZIP64 end
+  // record) starts; when it does not begin there with a central header but
+  // does at its recorded offset, the recorded one holds (something stands
+  // between the two).
+  uint64_t realDirectoryAt = place.endAt - directorySize;
   if (!StartsWithCentralHeader(r, realDirectoryAt) && count && StartsWithCentralHeader(r, directoryAt))
     realDirectoryAt = directoryAt;
   int64_t shift = static_cast<int64_t>(realDirectoryAt) - directoryAt;

@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Round trips through dravik-sfx: archives written at test time by other
-tools, wrapped by `build --zip` (or built from files, encrypted, spanned)
-and extracted by `extract`, which runs the self-extractor's own engine.
+tools (every writer on this machine, with each compression method the
+builder re-encodes, and ZIP64 records that fit), wrapped by `build --zip`
+(or built from files, encrypted, spanned) and extracted by `extract`, which
+runs the self-extractor's own engine.
 Every extracted file must equal its source byte for byte and by date.
 
 usage: roundtrip_tests.py DRAVIK_SFX
@@ -77,7 +79,7 @@ def fresh(name):
     return path
 
 
-def python_zip(path, method, stream=False):
+def python_zip(path, method, stream=False, force_zip64=False):
     buffer = io.BytesIO()
 
     class Unseekable(io.RawIOBase):
@@ -91,7 +93,13 @@ def python_zip(path, method, stream=False):
     with zipfile.ZipFile(Unseekable() if stream else path, "w", method) as z:
         for folder, _, files in os.walk(SOURCE):
             for name in sorted(files):
-                z.write(os.path.join(folder, name), os.path.relpath(os.path.join(folder, name), SOURCE))
+                if not force_zip64:
+                    z.write(os.path.join(folder, name), os.path.relpath(os.path.join(folder, name), SOURCE))
+                    continue
+                info = zipfile.ZipInfo.from_file(os.path.join(folder, name), os.path.relpath(os.path.join(folder, name), SOURCE))
+                info.compress_type = method
+                with open(os.path.join(folder, name), "rb") as i, z.open(info, "w", force_zip64=True) as o:
+                    o.write(i.read())
     if stream:
         with open(path, "wb") as f:
             f.write(buffer.getvalue())
@@ -131,6 +139,95 @@ def case_peer_archives():
             python_zip(z, method, stream)
             wrap_and_extract(z)
         yield name, run
+
+
+# Archives as publishers have them, written at test time by each writer on
+# this machine: (name, shell command or Python writer, what `info` must say
+# the entries were re-encoded from, or None, and the password to extract
+# with). {z} is the archive's path; the commands run in the source folder.
+WRITERS = [
+    ("Info-ZIP from files", "zip -q -r {z} .", None, None),
+    ("Info-ZIP to a pipe", "zip -q -r - . | cat > {z}", None, None),
+    ("7z Deflate", "7z a -tzip -mm=Deflate {z} .", None, None),
+    ("7z Deflate64", "7z a -tzip -mm=Deflate64 {z} .", "Deflate64 (method 9)", None),
+    ("7z BZip2", "7z a -tzip -mm=BZip2 {z} .", "bzip2 (method 12)", None),
+    ("7z LZMA", "7z a -tzip -mm=LZMA {z} .", "LZMA (method 14)", None),
+    ("7z XZ", "7z a -tzip -mm=XZ {z} .", "XZ (method 95)", None),
+    ("7z ZipCrypto", "7z a -tzip -mem=ZipCrypto -ps3cret {z} .", None, "s3cret"),
+    ("7z AES-256, decrypted and encrypted again", "7z a -tzip -mem=AES256 -ps3cret {z} .", None, "s3cret"),
+    ("zip -Z bzip2", "zip -q -r -Z bzip2 {z} .", "bzip2 (method 12)", None),
+    ("jar", "jar cfM {z} .", None, None),
+    ("bsdtar", "bsdtar --format zip -cf {z} .", None, None),
+    ("zipfile ZIP_BZIP2", lambda z: python_zip(z, zipfile.ZIP_BZIP2), "bzip2 (method 12)", None),
+    ("zipfile ZIP_LZMA", lambda z: python_zip(z, zipfile.ZIP_LZMA), "LZMA (method 14)", None),
+    ("zipfile force_zip64", lambda z: python_zip(z, zipfile.ZIP_DEFLATED, force_zip64=True), None, None),
+]
+
+
+def make_archive(writer, name="writer.zip"):
+    z = os.path.join(WORK, name)
+    if os.path.exists(z):
+        os.remove(z)
+    if callable(writer):
+        writer(z)
+    else:
+        sh(writer.format(z=z), cwd=SOURCE)
+    return z
+
+
+def case_writers():
+    """Each writer's archive built, `test`ed and extracted to the source's
+    bytes and dates; `info` names the entries that were re-encoded."""
+    for name, writer, reencoded_from, password in WRITERS:
+        def run(name=name, writer=writer, reencoded_from=reencoded_from, password=password):
+            z = make_archive(writer)
+            exe = os.path.join(WORK, "writer.exe")
+            given = ("--password", password) if password else ()
+            status, err = tool("build", "-o", exe, "--zip", z, *(given if "AES" in name else ()))
+            expect(status == 0, "build --zip failed: %s" % err)
+            status, err = tool("test", exe, *given)
+            expect(status == 0, "test failed (%d): %s" % (status, err))
+            out = fresh("out")
+            status, err = tool("extract", exe, "-d", out, *given)
+            expect(status == 0, "extract failed (%d): %s" % (status, err))
+            same_tree(out)
+            info = subprocess.run([SFX, "info", exe], env=ENV, capture_output=True, text=True).stdout
+            files = [line for line in info.splitlines() if line.startswith("  ") and not line.rstrip().endswith("/")
+                     and not line.lstrip().startswith(("method", "total"))]
+            marked = [line for line in files if "(re-encoded from " in line]
+            if reencoded_from:  # every file the writer did not store (empty or incompressible)
+                expect(marked and all("(re-encoded from %s)" % reencoded_from in line for line in marked) and
+                       all(line in marked or line.split()[0] == "stored" for line in files), "info:\n%s" % info)
+            else:
+                expect(not marked, "info names re-encoded entries:\n%s" % info)
+        yield name, run
+
+    def from_a_pipe():
+        """`cat file | zip - -`: one entry named "-", ZIP64 fields although small."""
+        z = os.path.join(WORK, "pipe.zip")
+        sh("cat readme.txt | zip -q - - > %s" % z, cwd=SOURCE)
+        exe = os.path.join(WORK, "pipe.exe")
+        status, err = tool("build", "-o", exe, "--zip", z)
+        expect(status == 0, "build --zip failed: %s" % err)
+        out = fresh("out")
+        expect(tool("extract", exe, "-d", out)[0] == 0, "extract failed")
+        expect(open(os.path.join(out, "-"), "rb").read() == open(os.path.join(SOURCE, "readme.txt"), "rb").read(),
+               "the entry differs")
+    yield "Info-ZIP from a pipe (cat file | zip - -)", from_a_pipe
+
+    def refused(name, writer, message):
+        def run():
+            z = make_archive(writer)
+            exe = os.path.join(WORK, "refused.exe")
+            status, err = tool("build", "-o", exe, "--zip", z)
+            expect(status == 2 and message in err and err.count("\n") == 1, "%d %s" % (status, err))
+            expect(not os.path.exists(exe), "an output file was written")
+        return name, run
+    yield refused("7z PPMd (refused)", "7z a -tzip -mm=PPMd {z} .",
+                  "is compressed with PPMd (method 98), which neither the self-extractor nor the builder can decode")
+    yield refused("7z AES (refused)", "7z a -tzip -mem=AES256 -ps3cret {z} .",
+                  "is AES-encrypted; the self-extractor reads traditional ZIP encryption only: re-create the archive "
+                  "with ZipCrypto, or build from the files with --password")
 
 
 def case_passwords():
@@ -272,7 +369,7 @@ def case_refusals():
 
 def main():
     passed = failed = 0
-    for group in (case_peer_archives, case_passwords, case_spanned, case_refusals):
+    for group in (case_peer_archives, case_writers, case_passwords, case_spanned, case_refusals):
         for name, run in group():
             try:
                 run()
