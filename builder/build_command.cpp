@@ -3,6 +3,7 @@
 #include "builder/build_command.h"
 
 #include "builder/cli.h"
+#include "builder/deflate_pool.h"
 #include "builder/file_io.h"
 #include "builder/pe_image.h"
 #include "builder/span_writer.h"
@@ -41,7 +42,9 @@ struct BuildOptions {
   std::string promptButtons = "ok";
   bool captionTitle = false, overwrite = false, automatic = false, temp = false;
   bool noStubCrc = false, crcFromStart = false, exeVolumes = false, splitSet = false;
-  int level = 9;
+  int level = kDefaultDeflateLevel;
+  unsigned threads = DefaultThreads();
+  bool quiet = false;
   unsigned codePage = 1252;
   uint32_t span = 0;
   std::vector<std::string> excludes;
@@ -135,8 +138,17 @@ std::string ApplyOption(const std::string& name, const std::string& value, Build
     if (value != "ok" && value != "yesno" && value != "okcancel") return "--prompt-buttons takes ok, yesno or okcancel";
     o->promptButtons = value;
   } else if (name == "--level") {
-    if (value.size() != 1 || value[0] < '0' || value[0] > '9') return "--level takes 0 to 9";
-    o->level = value[0] - '0';
+    char* end = nullptr;
+    long level = strtol(value.c_str(), &end, 10);
+    if (value.empty() || *end || level < 0 || level > kMaxDeflateLevel) return "--level takes 0 to 12";
+    o->level = static_cast<int>(level);
+  } else if (name == "-j") {
+    char* end = nullptr;
+    long threads = strtol(value.c_str(), &end, 10);
+    if (value.empty() || *end || threads < 1 || threads > 256) return "-j takes a number of threads from 1 to 256";
+    o->threads = static_cast<unsigned>(threads);
+  } else if (name == "-q") {
+    o->quiet = true;
   } else if (name == "--codepage") {
     if (!(o->codePage = ParseCodePage(value))) return "--codepage takes 1252 or 932";
   } else if (name == "--span") {
@@ -155,7 +167,7 @@ std::string ApplyOption(const std::string& name, const std::string& value, Build
 // goes and which stub is used say nothing to the user, and a password or the
 // text itself must not be shown.
 bool IsRecorded(const std::string& name) {
-  return name != "-o" && name != "--stub" && name != "--password" && name != "--info";
+  return name != "-o" && name != "--stub" && name != "--password" && name != "--info" && name != "-j" && name != "-q";
 }
 
 // A folder as the default information text shows it: never absolute, so that
@@ -281,8 +293,17 @@ bool LoadStub(const BuildOptions& o, std::vector<uint8_t>* stub, std::string* er
 
 bool LoadArchive(const BuildOptions& o, ZipArchive* archive, std::string* error) {
   if (o.zip.empty()) {
-    FileSource source{o.baseFolder, o.paths, o.level, o.codePage, o.excludes, o.followLinks, o.haveDate,
-                      o.latestDate};
+    FileSource source;
+    source.baseFolder = o.baseFolder;
+    source.paths = o.paths;
+    source.level = o.level;
+    source.codePage = o.codePage;
+    source.excludes = o.excludes;
+    source.followLinks = o.followLinks;
+    source.threads = o.threads;
+    source.progress = !o.quiet && isatty(fileno(stderr));
+    source.haveLatestDate = o.haveDate;
+    source.latestDate = o.latestDate;
     return ZipFromFiles(source, archive, error);
   }
   // An archive that needs ZIP64 is refused before it is read.

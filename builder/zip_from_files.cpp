@@ -1,6 +1,7 @@
 // Making an archive from files and folders (see zip_from_files.h).
 #include "builder/zip_from_files.h"
 
+#include "builder/deflate_pool.h"
 #include "builder/text_codec.h"
 
 #include <dirent.h>
@@ -34,6 +35,7 @@ struct Collector {
   std::string* error;
   std::set<std::string> stored;  // names already in the archive: a path given twice is stored once
   std::set<std::pair<dev_t, ino_t>> foldersEntered;  // a followed link cannot lead round in a circle
+  std::vector<size_t> toDeflate;  // the entries the deflate pool takes, once every file is read
 
   bool Fail(const std::string& why) {
     *error = why;
@@ -72,24 +74,6 @@ bool StoredName(const std::string& path, std::string* name_ret, std::string* err
   *name_ret = name;
   return true;
 }
-
-}  // namespace
-
-std::vector<uint8_t> Deflate(const std::vector<uint8_t>& data, int level) {
-  z_stream z{};
-  deflateInit2(&z, level, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
-  std::vector<uint8_t> out(deflateBound(&z, static_cast<uLong>(data.size())) + 16);
-  z.next_in = const_cast<Bytef*>(data.data());
-  z.avail_in = static_cast<uInt>(data.size());
-  z.next_out = out.data();
-  z.avail_out = static_cast<uInt>(out.size());
-  deflate(&z, Z_FINISH);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
-}
-
-namespace {
 
 bool Collector::AddFolder(const std::string& diskPath, const std::string& name, const struct stat& info) {
   if (!name.empty()) {
@@ -131,15 +115,9 @@ bool Collector::AddFile(const std::string& diskPath, const std::string& name, co
   DosDateTime(DateOf(info), &entry.modDate, &entry.modTime);
   entry.crc32 = static_cast<uint32_t>(crc32(0, data.data(), static_cast<uInt>(data.size())));
   entry.uncompressedSize = static_cast<uint32_t>(data.size());
-  std::vector<uint8_t> deflated;
-  if (source.level > 0 && !data.empty()) deflated = Deflate(data, source.level);
-  if (!deflated.empty() && deflated.size() < data.size()) {
-    entry.method = 8;
-    entry.data = std::move(deflated);
-  } else {
-    entry.versionNeeded = 10;
-    entry.data = std::move(data);
-  }
+  entry.versionNeeded = 10;  // stored until the pool deflates it
+  entry.data = std::move(data);
+  if (source.level > 0 && !entry.data.empty()) toDeflate.push_back(archive->entries.size());
   archive->entries.push_back(std::move(entry));
   return true;
 }
@@ -198,12 +176,15 @@ void DosDateTime(int64_t unixTime, uint16_t* date_ret, uint16_t* time_ret) {
 }
 
 bool ZipFromFiles(const FileSource& source, ZipArchive* archive_ret, std::string* error_ret) {
-  Collector collector{source, archive_ret, error_ret, {}, {}};
+  Collector collector{source, archive_ret, error_ret, {}, {}, {}};
   archive_ret->entries.clear();
   for (const std::string& path : source.paths) {
     std::string name;
     if (!StoredName(path, &name, error_ret)) return false;
     if (!collector.Add(collector.OnDisk(path), name)) return false;
   }
+  std::vector<ZipEntry*> entries;
+  for (size_t index : collector.toDeflate) entries.push_back(&archive_ret->entries[index]);
+  DeflateEntries(entries, DeflateWork{source.level, source.threads, source.progress});
   return true;
 }

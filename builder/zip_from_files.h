@@ -12,7 +12,7 @@
 struct FileSource {
   std::string baseFolder;          // the -C folder, or empty
   std::vector<std::string> paths;  // as given on the command line
-  int level = 9;                   // deflate level; 0 stores
+  int level = 12;                  // deflate level, 1 to 12; 0 stores
   unsigned codePage = 1252;
   // Globs: one without a '/' is matched against each file's and folder's
   // own name, one with a '/' against the whole stored path. What matches is
@@ -21,6 +21,8 @@ struct FileSource {
   // Symbolic links are left out with a note on standard error unless this
   // asks to store what they point to.
   bool followLinks = false;
+  unsigned threads = 1;            // deflating threads
+  bool progress = false;           // a progress line on standard error
   bool haveLatestDate = false;
   int64_t latestDate = 0;  // with haveLatestDate: later modification times become this one
 };
@@ -31,5 +33,3 @@ bool ZipFromFiles(const FileSource& source, ZipArchive* archive_ret, std::string
 // self-extractor will set them back); times before 1980 become 1980.
 void DosDateTime(int64_t unixTime, uint16_t* date_ret, uint16_t* time_ret);
 
-// Raw deflate (no zlib or gzip wrapper) of `data` at `level` (1 to 9).
-std::vector<uint8_t> Deflate(const std::vector<uint8_t>& data, int level);

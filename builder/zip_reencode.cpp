@@ -29,6 +29,7 @@
 #include "builder/zip_reencode.h"
 
 #include "builder/deflate64_decoder.h"
+#include "builder/deflate_pool.h"
 #include "builder/zip_from_files.h"
 
 #include <bzlib.h>

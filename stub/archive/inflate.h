@@ -1,7 +1,7 @@
 // The deflate decoder (raw RFC 1951 streams, no zlib or gzip wrapper).
 //
 // Input comes one byte at a time through NextInputByte; output goes through
-// the 32 KiB SlideWindow into the 2,048-byte output block, which FlushBlock
+// the 32 KiB SlideWindow into the 64 KiB output block, which FlushBlock
 // writes out (or, in memory mode, leaves in place as the output runs on
 // through memory).
 #pragma once

@@ -1,5 +1,5 @@
 // The output writer: the overwrite question, the output file, full
-// 2,048-byte blocks check-summed, counted towards the meter and written
+// 64 KiB blocks check-summed, counted towards the meter and written
 // (or, in memory mode, left where they are in the memory target), and the
 // entry's DOS date and time on the finished file.
 #pragma once

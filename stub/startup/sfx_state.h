@@ -21,8 +21,12 @@ constexpr unsigned kMessageBufferSize = 500;
 constexpr unsigned kStartupPromptSize = 514;
 constexpr unsigned kRunCommandBufferSize = 512;       // the ConfigBlock's sixth text
 constexpr unsigned kSlideWindowAlloc = 32776;         // 32 KiB window in use
-constexpr unsigned kIoBlockAlloc = 2068;              // 2,048 bytes in use
-constexpr unsigned kIoChunkSize = 2048;
+// Input is read and output written 64 KiB at a time: every read and write
+// is a system call (a server round trip under Wine, a pass through the file
+// system's filters on Windows), so few large ones cost far less than many
+// small ones. The user's messages are still looked at after each block.
+constexpr unsigned kIoBlockAlloc = 65556;             // 65,536 bytes in use
+constexpr unsigned kIoChunkSize = 65536;
 constexpr unsigned kSignatureFieldSize = 5;           // four signature bytes and a NUL
 // The messages are looked at after every block written and after every
 // this many bytes of entry data read, so that a stream that reads much and
@@ -80,7 +84,7 @@ struct SfxState {
   DWORD SpannedSet;
   DWORD ExeOnFirstDisk;
   BYTE* SlideWindow;           // 32,776 bytes, local heap
-  BYTE* InputBuffer;           // 2,068 bytes, local heap
+  BYTE* InputBuffer;           // kIoBlockAlloc bytes, local heap
   BYTE* InputCursor;
   LONG InputAvailable;         // bytes of the chunk left after the one handed out last
   UINT InputOverrun;           // bytes asked for after the input was exhausted
@@ -107,9 +111,9 @@ struct SfxState {
 
   // output/
   HFILE OutputFile;            // 0 when none is open
-  BYTE* OutputBlock;           // 2,068 bytes, local heap
+  BYTE* OutputBlock;           // kIoBlockAlloc bytes, local heap
   BYTE* BlockCursor;           // where the next output byte goes
-  UINT BlockFill;              // bytes in the current 2,048-byte block
+  UINT BlockFill;              // bytes in the current output block
   CHAR KnownFolders[kPathBufferSize];  // folders of the last entry, known to exist in this run
   CHAR TempFolder[kPathBufferSize];    // the fresh folder of a temporary setup; empty: none made
 

@@ -34,7 +34,8 @@ TEST_F(Cli, EveryErrorIsOneLineWithItsStatus) {
   } cases[] = {
       {{}, 64, "dravik-sfx: a command is required (see 'dravik-sfx --help')"},
       {{"frob"}, 64, "dravik-sfx: unknown command 'frob' (see 'dravik-sfx --help')"},
-      {{"build", "-o", out, "--level", "12", source}, 64, "dravik-sfx build: --level takes 0 to 9 (see 'dravik-sfx build --help')"},
+      {{"build", "-o", out, "--level", "13", source}, 64, "dravik-sfx build: --level takes 0 to 12 (see 'dravik-sfx build --help')"},
+      {{"build", "-o", out, "-j", "0", source}, 64, "-j takes a number of threads from 1 to 256"},
       {{"build", "-o", out, "--codepage", "1251", source}, 64, "--codepage takes 1252 or 932"},
       {{"build", "-o", out, "--prompt-buttons", "maybe", source}, 64, "--prompt-buttons takes ok, yesno or okcancel"},
       {{"build", "-o", out, "--date", "yesterday", source}, 64, "--date takes a Unix time in seconds"},
@@ -159,6 +160,41 @@ TEST_F(Cli, ReproducibleFromAnyCheckout) {
   EXPECT_TRUE(ReadFile(work + "/one.exe") == ReadFile(work + "/two.exe"));
   CommandResult info = RunSfx({"info", "--json", work + "/one.exe"});
   EXPECT_NE(info.out.find("\"InfoText\": \"Built by dravik-sfx build -C src\""), std::string::npos) << info.out;
+}
+
+// The entries are deflated in parallel, each on its own: any number of
+// threads gives the same bytes, at every level.
+TEST_F(Cli, ThreadsDoNotChangeTheBytes) {
+  for (int i = 0; i < 12; i++) {
+    std::vector<uint8_t> text(20000 + i * 3000);
+    for (size_t k = 0; k < text.size(); k++) text[k] = static_cast<uint8_t>("abcde fghij\n"[(k * (i + 3)) % 12]);
+    WriteFile(source + "/sub/text" + std::to_string(i) + ".txt", text);
+  }
+  for (const char* level : {"1", "6", "12"}) {
+    std::vector<uint8_t> one, two;
+    for (const char* threads : {"1", "2", "5"}) {
+      std::string exe = work + "/j" + std::string(threads) + ".exe";
+      CommandResult built = RunSfx({"build", "-o", exe, "--level", level, "-j", threads, "-C", source, "."});
+      ASSERT_EQ(built.status, 0) << built.err;
+      EXPECT_EQ(built.err, "") << "no progress line outside a terminal";
+      if (one.empty()) one = ReadFile(exe);
+      else EXPECT_TRUE(one == ReadFile(exe)) << "level " << level << ", " << threads << " threads";
+    }
+    EXPECT_EQ(RunSfx({"test", work + "/j1.exe"}).status, 0) << level;
+  }
+}
+
+// On a terminal a build shows its progress on standard error; -q and a pipe
+// keep it quiet.
+TEST_F(Cli, ProgressLineOnATerminalOnly) {
+  RequireTool("script");
+  auto underTerminal = [&](const std::string& options) {
+    std::string command = ShellQuote(DRAVIK_SFX_PROGRAM) + " build -o " + ShellQuote(work + "/p.exe") + options +
+                          " -C " + ShellQuote(source) + " .";
+    return RunShell("script -qec " + ShellQuote(command) + " /dev/null").out;
+  };
+  EXPECT_NE(underTerminal("").find("dravik-sfx build: 3 of 3 files"), std::string::npos) << underTerminal("");
+  EXPECT_EQ(underTerminal(" -q").find("files"), std::string::npos);
 }
 
 // The completion offers each command, and each command's own options.

@@ -223,7 +223,7 @@ TEST(BuildCommandLine, WrongUsageExits64) {
       {"build", "-o", out},                              // nothing to archive
       {"build", "-o", out, "--zip", "x.zip", src},       // both
       {"build", "-o", out, "--bogus", src},
-      {"build", "-o", out, "--level", "10", src},
+      {"build", "-o", out, "--level", "13", src},
       {"build", "-o", out, "--level", "x", src},
       {"build", "-o", out, "--codepage", "437", src},
       {"build", "-o", out, "--codepage", "1252x", src},

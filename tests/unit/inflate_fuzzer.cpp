@@ -6,7 +6,7 @@
 //      sanitizer sees any byte read past the input or written past the
 //      window or the target.
 //   2. As an entry is extracted: the same bytes through the 32 KiB window
-//      and the 2,048-byte output block (allocated with the 20 spare bytes the
+//      and the 64 KiB output block (allocated with the 20 spare bytes the
 //      stub gives it), full blocks written to the null device, so window
 //      flushes, block flushes and matches across the window's end all run.
 //

@@ -759,7 +759,7 @@ TEST_F(InflateTest, PuffZerosInMemory) {
 }
 
 // As an entry is extracted: input read from a file through InputBuffer,
-// output through the 2,048-byte block into the output file; the caller
+// output through the 64 KiB block into the output file; the caller
 // writes the last partial block.
 class InflateToFileTest : public InflateTest {
  protected:

@@ -171,7 +171,7 @@ TEST_F(OutputTest, MeterMovesEvery64KiBInHundredthsOfTheTotal) {
   std::vector<BYTE> block(kIoBlockAlloc);
   Sfx.OutputBlock = block.data();
   Sfx.OutputFile = _lcreat("/dev/null", 0);
-  for (int i = 0; i < 64; i++) {  // 64 full blocks: 131,072 bytes
+  for (unsigned i = 0; i < 131072 / kIoChunkSize; i++) {  // full blocks of 131,072 bytes in all
     Sfx.BlockFill = kIoChunkSize;
     ASSERT_TRUE(Guarded([] { FlushBlock(); }));
   }
