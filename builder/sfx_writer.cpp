@@ -70,6 +70,26 @@ void AbsorbPaddingInComment(PayloadArchive& archive, uint32_t archiveAt, uint32_
   archive.bytes.resize(archive.bytes.size() + padding, 0);
 }
 
+// Resource sections hold initialised, readable data.
+constexpr uint32_t kResourceSectionCharacteristics = 0x40000040;
+constexpr char kResourceSectionName[8] = {'.', 'r', 's', 'r', 'c', 0, 0, 0};
+
+// Adds the resource section to `image` (the stub, laid out by *layout) and
+// points the resource directory at it; *layout then describes the image
+// with it. The stub carries no resources of its own; a --stub that does
+// keeps its old section, unused, since only the directory entry counts.
+bool AddResourceSection(std::vector<uint8_t>& image, PeLayout* layout, const PublisherResources& resources,
+                        std::string* error) {
+  uint32_t rva = NextSectionRva(*layout);
+  std::vector<uint8_t> section = WriteResourceSection(PublisherResourceItems(resources, layout->arch), rva);
+  AppendSection(image, *layout, kResourceSectionName, kResourceSectionCharacteristics, section);
+  if (!SetDataDirectory(image, *layout, kResourceDirectory, rva, static_cast<uint32_t>(section.size()))) {
+    *error = "unusable stub: its header has no resource directory entry";
+    return false;
+  }
+  return ReadPeLayout(image, layout, error);
+}
+
 }  // namespace
 
 bool MakeConfigBlock(const SfxSettings& s, std::vector<uint8_t>* block, std::string* error) {
@@ -142,6 +162,8 @@ bool LayOutImage(const std::vector<uint8_t>& stub, const SfxSettings& settings, 
   }
   std::vector<uint8_t> payload;
   if (!MakeConfigBlock(settings, &payload, error)) return false;
+  std::vector<uint8_t> image = stub;
+  if (!AddResourceSection(image, &layout, settings.resources, error)) return false;
   uint32_t configAt = PayloadOffset(layout);
   uint32_t archiveAt = configAt + static_cast<uint32_t>(payload.size());
   PayloadArchive archive = makeArchive(archiveAt);
@@ -152,7 +174,6 @@ bool LayOutImage(const std::vector<uint8_t>& stub, const SfxSettings& settings, 
   }
   payload.insert(payload.end(), archive.bytes.begin(), archive.bytes.end());
 
-  std::vector<uint8_t> image = stub;
   AppendSection(image, layout, kPayloadSectionName, kPayloadSectionCharacteristics, payload);
   size_t r = static_cast<size_t>(recordAt);
   SetLe32(image, r + SfxConfigOffset::ArchiveOffset, archiveAt);
@@ -166,7 +187,7 @@ bool LayOutImage(const std::vector<uint8_t>& stub, const SfxSettings& settings, 
 
   signature = FindZipSignature(image, archiveAt);
   if (!signature.empty()) {
-    *error = "a text would put a ZIP " + signature + " before the archive";
+    *error = "a text or resource would put a ZIP " + signature + " before the archive";
     return false;
   }
   bool afterHeaders = (settings.flags & SfxFlag::CrcAfterHeaders) != 0;

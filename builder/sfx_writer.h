@@ -1,8 +1,11 @@
-// Laying out a self-extractor: the stub with one more section, "_dravik_",
-// holding the ConfigBlock and the archive, the configuration record filled
-// in, and the stub CRC computed last, exactly as the stub computes it.
+// Laying out a self-extractor: the stub with two more sections, ".rsrc"
+// with the resources (manifest, icon, version information, publisher texts)
+// and "_dravik_", the last, holding the ConfigBlock and the archive; the
+// configuration record filled in, and the stub CRC computed last, exactly as
+// the stub computes it.
 #pragma once
 
+#include "builder/publisher_resources.h"
 #include "builder/zip_model.h"
 
 #include <cstdint>
@@ -15,6 +18,7 @@ struct SfxSettings {
   std::string folder, prompt, caption, info;
   uint32_t flags = 0;          // SfxFlag bits chosen by the options
   bool stubCrc = true;         // false: StubCrc stays 0 (check off)
+  PublisherResources resources;  // the resource section's contents besides the manifest
 };
 
 // The self-extractor's bytes; false with *error_ret when the stub cannot be
