@@ -74,12 +74,15 @@ void AbsorbPaddingInComment(PayloadArchive& archive, uint32_t archiveAt, uint32_
 constexpr uint32_t kResourceSectionCharacteristics = 0x40000040;
 constexpr char kResourceSectionName[8] = {'.', 'r', 's', 'r', 'c', 0, 0, 0};
 
-// Adds the resource section to `image` (the stub, laid out by *layout) and
-// points the resource directory at it; *layout then describes the image
-// with it. The stub carries no resources of its own; a --stub that does
-// keeps its old section, unused, since only the directory entry counts.
-bool AddResourceSection(std::vector<uint8_t>& image, PeLayout* layout, const PublisherResources& resources,
-                        std::string* error) {
+}  // namespace
+
+// The stub carries no resources of its own; a --stub that does keeps its old
+// section, unused, since only the directory entry counts.
+bool StubWithResources(const std::vector<uint8_t>& stub, const PublisherResources& resources,
+                       std::vector<uint8_t>* image_ret, PeLayout* layout, std::string* error) {
+  if (!ReadPeLayout(stub, layout, error)) return false;
+  std::vector<uint8_t>& image = *image_ret;
+  image = stub;
   uint32_t rva = NextSectionRva(*layout);
   std::vector<uint8_t> section = WriteResourceSection(PublisherResourceItems(resources, layout->arch), rva);
   AppendSection(image, *layout, kResourceSectionName, kResourceSectionCharacteristics, section);
@@ -89,8 +92,6 @@ bool AddResourceSection(std::vector<uint8_t>& image, PeLayout* layout, const Pub
   }
   return ReadPeLayout(image, layout, error);
 }
-
-}  // namespace
 
 bool MakeConfigBlock(const SfxSettings& s, std::vector<uint8_t>* block, std::string* error) {
   if (!CheckLimit(s.folder, kFolderTextLimit, "--folder", error) ||
@@ -148,7 +149,8 @@ void EncryptEntries(ZipArchive& archive, const std::string& password) {
 bool LayOutImage(const std::vector<uint8_t>& stub, const SfxSettings& settings, const ArchiveMaker& makeArchive,
                  uint32_t totalSize, std::vector<uint8_t>* out, uint32_t* archiveAt_ret, std::string* error) {
   PeLayout layout;
-  if (!ReadPeLayout(stub, &layout, error)) return false;
+  std::vector<uint8_t> image;
+  if (!StubWithResources(stub, settings.resources, &image, &layout, error)) return false;
   const BYTE* marker = SfxImage.Config.SfxMarker;
   LONG recordAt = FindSfxMarker(stub.data(), static_cast<DWORD>(stub.size()), marker);
   if (recordAt < 0 || static_cast<size_t>(recordAt) + SfxConfigOffset::RecordSize > stub.size()) {
@@ -162,8 +164,6 @@ bool LayOutImage(const std::vector<uint8_t>& stub, const SfxSettings& settings, 
   }
   std::vector<uint8_t> payload;
   if (!MakeConfigBlock(settings, &payload, error)) return false;
-  std::vector<uint8_t> image = stub;
-  if (!AddResourceSection(image, &layout, settings.resources, error)) return false;
   uint32_t configAt = PayloadOffset(layout);
   uint32_t archiveAt = configAt + static_cast<uint32_t>(payload.size());
   PayloadArchive archive = makeArchive(archiveAt);

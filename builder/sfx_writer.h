@@ -40,6 +40,12 @@ using ArchiveMaker = std::function<PayloadArchive(uint32_t archiveAt)>;
 bool LayOutImage(const std::vector<uint8_t>& stub, const SfxSettings& settings, const ArchiveMaker& makeArchive,
                  uint32_t totalSize, std::vector<uint8_t>* out, uint32_t* archiveAt_ret, std::string* error_ret);
 
+// The stub with the resource section added (the image the payload section
+// then follows) and its layout; false with *error_ret when the stub cannot
+// be used.
+bool StubWithResources(const std::vector<uint8_t>& stub, const PublisherResources& resources,
+                       std::vector<uint8_t>* image_ret, PeLayout* layout_ret, std::string* error_ret);
+
 // The ConfigBlock's bytes: the five texts, each with its NUL; false with
 // *error_ret when a text or the whole block is over its limit.
 bool MakeConfigBlock(const SfxSettings& settings, std::vector<uint8_t>* block_ret, std::string* error_ret);
