@@ -277,15 +277,34 @@ int ParseBuildOptions(int argc, char** argv, BuildOptions* o) {
   return -1;
 }
 
+// The default information text in the code page: it is ours, not the
+// user's, so a character the code page lacks (a version string may hold any)
+// becomes "?" rather than failing the build.
+std::string DefaultInfoInCodePage(const std::string& utf8, unsigned codePage) {
+  std::string out, converted;
+  for (size_t at = 0; at < utf8.size();) {
+    size_t length = 1;
+    while (at + length < utf8.size() && (static_cast<unsigned char>(utf8[at + length]) >> 6) == 2) length++;
+    out += Utf8ToCodePage(utf8.substr(at, length), codePage, &converted) ? converted : "?";
+    at += length;
+  }
+  return out;
+}
+
 // The texts in the target code page, checked against their limits later.
 bool ConvertTexts(const BuildOptions& o, SfxSettings* s, std::string* error) {
   const std::pair<const std::string*, std::string*> texts[] = {
       {&o.folder, &s->folder}, {&o.prompt, &s->prompt}, {&o.caption, &s->caption}, {&o.info, &s->info}};
-  for (const auto& [from, to] : texts)
+  for (const auto& [from, to] : texts) {
+    if (from == &o.info && !o.haveInfo) {
+      *to = DefaultInfoInCodePage(o.info, o.codePage);
+      continue;
+    }
     if (!Utf8ToCodePage(*from, o.codePage, to)) {
       *error = "the text \"" + *from + "\" cannot be written in code page " + std::to_string(o.codePage);
       return false;
     }
+  }
   return true;
 }
 
