@@ -210,7 +210,7 @@ void PrintResources(const SfxView& v) {
     return;
   }
   const PublisherView& r = v.resources;
-  printf("Execution level     %s\n", r.executionLevel.empty() ? "(no manifest)" : r.executionLevel.c_str());
+  printf("Execution level     %s\n", r.executionLevel.empty() ? "(none requested: Windows decides)" : r.executionLevel.c_str());
   printf("Icon                %s\n", r.icons.empty() ? "(none)" : IconList(r).c_str());
   if (r.fileVersion.empty()) {
     printf("Version information (none)\n");

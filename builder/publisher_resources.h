@@ -53,7 +53,7 @@ struct PublisherView {
   std::vector<IconImage> icons;  // the first icon group's images
   VersionStrings versionStrings;  // values in UTF-8
   std::string fileVersion, productVersion;  // the numeric versions "a.b.c.d"; empty without version information
-  std::string executionLevel;  // from the manifest; empty without one
+  std::string executionLevel;  // from the manifest; empty when it names none
   std::string bodyText, licenseText;  // as stored, without the terminator
 };
 

@@ -8,6 +8,7 @@
 #include "container/dialog_templates.h"
 #include "container/sfx_config.h"
 #include "container/sfx_image.h"
+#include "message_record.h"
 #include "startup/recovery.h"
 #include "startup/sfx_state.h"
 #include "ui/ui_parts.h"
@@ -16,6 +17,7 @@
 namespace {
 
 constexpr UINT kTemplateBlockSize = 600;  // the unpacked template (about 500 bytes) and zeros
+static_assert(kLicenseTemplateSize <= kTemplateBlockSize, "the license page's template fits its block");
 constexpr int kLicenseTextId = 302;
 static const char kNoMemoryForResources[] = "no memory for resources";
 
