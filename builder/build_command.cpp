@@ -5,7 +5,9 @@
 #include "builder/cli.h"
 #include "builder/deflate_pool.h"
 #include "builder/file_io.h"
+#include "builder/icon_file.h"
 #include "builder/pe_image.h"
+#include "builder/publisher_resources.h"
 #include "builder/span_writer.h"
 #include "builder/sfx_writer.h"
 #include "builder/text_codec.h"
@@ -53,6 +55,11 @@ struct BuildOptions {
   int64_t latestDate = 0;  // with haveDate: no entry is dated later
   StubArch arch = StubArch::X86;
   bool haveArch = false;
+  std::string text, license, icon;  // --text; the --license and --icon files
+  std::string buttons;              // --buttons as given; empty: the default
+  VersionStrings versionStrings;    // --version-info, keys in Windows' spelling
+  ExecutionLevel executionLevel = ExecutionLevel::AsInvoker;
+  bool haveExecutionLevel = false;
   std::string given;  // the options as given, for the default information text
 };
 
@@ -105,6 +112,52 @@ unsigned ParseCodePage(const std::string& text) {
   return end != text.c_str() && !*end && IsSupportedCodePage(static_cast<unsigned>(value)) ? static_cast<unsigned>(value) : 0;
 }
 
+// "run,about,help", "none": the hide bits of the buttons left out; false
+// for a word that names no button.
+bool ParseButtons(const std::string& list, uint32_t* hidden_ret) {
+  uint32_t hidden = SfxFlag::HideRunArchiver | SfxFlag::HideAbout | SfxFlag::HideHelp;
+  if (list == "none") {
+    *hidden_ret = hidden;
+    return true;
+  }
+  size_t at = 0;
+  do {
+    size_t end = list.find(',', at);
+    std::string word = list.substr(at, end == std::string::npos ? std::string::npos : end - at);
+    if (word == "run") hidden &= ~SfxFlag::HideRunArchiver;
+    else if (word == "about") hidden &= ~SfxFlag::HideAbout;
+    else if (word == "help") hidden &= ~SfxFlag::HideHelp;
+    else return false;
+    at = end == std::string::npos ? end : end + 1;
+  } while (at != std::string::npos);
+  *hidden_ret = hidden;
+  return true;
+}
+
+// "KEY=VALUE" of --version-info, checked and added (a repeated key replaces
+// the earlier value); the reason when it is wrong, else empty.
+std::string AddVersionString(const std::string& assignment, VersionStrings* strings) {
+  size_t equals = assignment.find('=');
+  std::string key = CanonicalVersionKey(assignment.substr(0, equals));
+  if (equals == std::string::npos || key.empty())
+    return "--version-info takes KEY=VALUE with KEY one of ProductName, CompanyName, FileDescription, FileVersion, "
+           "ProductVersion, LegalCopyright, LegalTrademarks, InternalName, OriginalFilename, Comments";
+  std::string value = assignment.substr(equals + 1);
+  std::u16string wide;
+  if (!Utf8ToUtf16(value, &wide) || wide.find(u'\0') != std::u16string::npos)
+    return "--version-info " + key + " is not UTF-8 text";
+  uint16_t parts[4];
+  if ((key == "FileVersion" || key == "ProductVersion") && !ParseVersionNumber(value, parts))
+    return "--version-info " + key + " takes at most four numbers of 0 to 65535 (\"2.1.0.5\")";
+  for (auto& [name, text] : *strings)
+    if (name == key) {
+      text = value;
+      return "";
+    }
+  strings->emplace_back(key, value);
+  return "";
+}
+
 // Applies the option `name` (known to the table) with its value; the reason
 // when the value is wrong, else empty.
 std::string ApplyOption(const std::string& name, const std::string& value, BuildOptions* o) {
@@ -153,6 +206,25 @@ std::string ApplyOption(const std::string& name, const std::string& value, Build
     if (!(o->codePage = ParseCodePage(value))) return "--codepage takes 1252 or 932";
   } else if (name == "--span") {
     if (!(o->span = ParseSize(value))) return "--span needs a size in bytes";
+  } else if (name == "--text") {
+    if (value.empty()) return "--text needs a text";
+    o->text = value;
+  } else if (name == "--buttons") {
+    uint32_t hidden;
+    if (!ParseButtons(value, &hidden)) return "--buttons takes run, about and help separated by commas, or none";
+    o->buttons = value;
+  } else if (name == "--license") o->license = value;
+  else if (name == "--icon") o->icon = value;
+  else if (name == "--version-info") {
+    std::string wrong = AddVersionString(value, &o->versionStrings);
+    if (!wrong.empty()) return wrong;
+  } else if (name == "--elevate" || name == "--highest-available") {
+    ExecutionLevel level =
+        name == "--elevate" ? ExecutionLevel::RequireAdministrator : ExecutionLevel::HighestAvailable;
+    if (o->haveExecutionLevel && o->executionLevel != level)
+      return "--elevate and --highest-available exclude each other";
+    o->executionLevel = level;
+    o->haveExecutionLevel = true;
   } else if (name == "--caption-title") o->captionTitle = true;
   else if (name == "--overwrite") o->overwrite = true;
   else if (name == "--auto") o->automatic = true;
@@ -226,16 +298,35 @@ int ParseBuildOptions(int argc, char** argv, BuildOptions* o) {
   return -1;
 }
 
+// The default information text in the code page: it is ours, not the
+// user's, so a character the code page lacks (a version string may hold any)
+// becomes "?" rather than failing the build.
+std::string DefaultInfoInCodePage(const std::string& utf8, unsigned codePage) {
+  std::string out, converted;
+  for (size_t at = 0; at < utf8.size();) {
+    size_t length = 1;
+    while (at + length < utf8.size() && (static_cast<unsigned char>(utf8[at + length]) >> 6) == 2) length++;
+    out += Utf8ToCodePage(utf8.substr(at, length), codePage, &converted) ? converted : "?";
+    at += length;
+  }
+  return out;
+}
+
 // The texts in the target code page, checked against their limits later.
 bool ConvertTexts(const BuildOptions& o, SfxSettings* s, std::string* error) {
   const std::pair<const std::string*, std::string*> texts[] = {
       {&o.folder, &s->folder}, {&o.prompt, &s->prompt}, {&o.caption, &s->caption}, {&o.info, &s->info},
       {&o.run, &s->run}};
-  for (const auto& [from, to] : texts)
+  for (const auto& [from, to] : texts) {
+    if (from == &o.info && !o.haveInfo) {
+      *to = DefaultInfoInCodePage(o.info, o.codePage);
+      continue;
+    }
     if (!Utf8ToCodePage(*from, o.codePage, to)) {
       *error = "the text \"" + *from + "\" cannot be written in code page " + std::to_string(o.codePage);
       return false;
     }
+  }
   return true;
 }
 
@@ -252,6 +343,16 @@ void FitDefaultInfo(unsigned codePage, std::string* info) {
   info->resize(kept);
 }
 
+// The optional buttons left out: those --buttons does not name; without it,
+// none for an archive and all for a setup, which a caption makes: its users
+// need no archiver, About or Help of ours.
+uint32_t HiddenButtons(const BuildOptions& o) {
+  uint32_t hidden = 0;
+  if (!o.buttons.empty()) ParseButtons(o.buttons, &hidden);
+  else if (!o.caption.empty() || !o.run.empty()) ParseButtons("none", &hidden);
+  return hidden;
+}
+
 uint32_t FlagsOf(const BuildOptions& o, const ZipArchive& archive) {
   uint32_t flags = 0;
   if (o.overwrite) flags |= SfxFlag::OverwriteDefault;
@@ -262,9 +363,76 @@ uint32_t FlagsOf(const BuildOptions& o, const ZipArchive& archive) {
   if (o.promptButtons != "ok") flags |= SfxFlag::PromptAsks;
   if (o.promptButtons == "okcancel") flags |= SfxFlag::PromptOkCancel;
   if (o.temp) flags |= SfxFlag::ExtractToTemp;
+  flags |= HiddenButtons(o);
   for (const ZipEntry& entry : archive.entries)
     if (entry.flags & kFlagEncryptedEntry) flags |= SfxFlag::HasPassword;
   return flags;
+}
+
+// Lines of a text file ended the Windows way, as an edit control needs them.
+std::string WithCrlfLineEnds(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); i++) {
+    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out += '\r';
+    out += text[i];
+  }
+  return out;
+}
+
+// The license file as the stub shows it: UTF-8 (a byte-order mark is
+// dropped) converted to the code page, CRLF line ends, within its limit.
+bool LoadLicense(const BuildOptions& o, std::string* text, std::string* error) {
+  std::vector<uint8_t> bytes;
+  if (!ReadWholeFile(o.license, &bytes)) {
+    *error = "cannot read the license " + o.license + ": " + strerror(errno);
+    return false;
+  }
+  std::string utf8(bytes.begin(), bytes.end());
+  if (utf8.rfind("\xEF\xBB\xBF", 0) == 0) utf8.erase(0, 3);
+  if (utf8.find_first_not_of(" \t\r\n") == std::string::npos || utf8.find('\0') != std::string::npos) {
+    *error = "the license " + o.license + " is empty or not text";
+    return false;
+  }
+  if (!Utf8ToCodePage(utf8, o.codePage, text)) {
+    *error = "the license " + o.license + " is not UTF-8 text that code page " + std::to_string(o.codePage) +
+             " can show";
+    return false;
+  }
+  *text = WithCrlfLineEnds(*text);
+  if (text->size() > kLicenseTextLimit) {
+    *error = "the license " + o.license + " is " + std::to_string(text->size()) + " bytes; the limit is " +
+             std::to_string(kLicenseTextLimit);
+    return false;
+  }
+  return true;
+}
+
+// The resources the options ask for: icon and license read from their
+// files, texts converted to the code page.
+bool LoadResources(const BuildOptions& o, PublisherResources* r, std::string* error) {
+  r->level = o.executionLevel;
+  r->versionStrings = o.versionStrings;
+  if (!o.icon.empty()) {
+    std::vector<uint8_t> bytes;
+    if (!ReadWholeFile(o.icon, &bytes)) {
+      *error = "cannot read the icon " + o.icon + ": " + strerror(errno);
+      return false;
+    }
+    if (!ReadIconFile(bytes, &r->icons, error)) {
+      *error = o.icon + ": " + *error;
+      return false;
+    }
+  }
+  if (!o.license.empty() && !LoadLicense(o, &r->licenseText, error)) return false;
+  if (!Utf8ToCodePage(o.text, o.codePage, &r->bodyText)) {
+    *error = "the text \"" + o.text + "\" cannot be written in code page " + std::to_string(o.codePage);
+    return false;
+  }
+  if (r->bodyText.size() > kBodyTextLimit) {
+    *error = "--text is " + std::to_string(r->bodyText.size()) + " bytes; the limit is " + std::to_string(kBodyTextLimit);
+    return false;
+  }
+  return true;
 }
 
 // The built-in stub of the chosen architecture, or the --stub file, which
@@ -341,10 +509,16 @@ int BuildCommand(int argc, char** argv) {
   std::vector<uint8_t> stub;
   ZipArchive archive;
   SfxSettings settings;
-  if (!LoadStub(o, &stub, &error) || !ConvertTexts(o, &settings, &error)) return Failure(error);
+  if (!LoadStub(o, &stub, &error) || !ConvertTexts(o, &settings, &error) ||
+      !LoadResources(o, &settings.resources, &error))
+    return Failure(error);
   if (!o.haveInfo) FitDefaultInfo(o.codePage, &settings.info);
   if (!MakeParentFolders(o.output, &error)) return Failure(error);
   if (o.splitSet) {
+    // The options' flags hold for a split set too; its parts' central
+    // directory adds the password flag.
+    settings.flags = FlagsOf(o, archive);
+    settings.stubCrc = !o.noStubCrc;
     SpanSource source{o.zip};
     return BuildFromSplitSet(stub, source, settings, o.output, o.exeVolumes, &error) ? 0 : Failure(error);
   }

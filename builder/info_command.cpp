@@ -12,6 +12,7 @@
 #include "builder/cli.h"
 #include "builder/file_io.h"
 #include "builder/pe_image.h"
+#include "builder/publisher_resources.h"
 #include "builder/text_codec.h"
 #include "builder/zip_reencode.h"
 #include "builder/zip_reader.h"
@@ -63,7 +64,8 @@ constexpr std::pair<uint32_t, const char*> kFlagNames[] = {
     {SfxFlag::CrcAfterHeaders, "CrcAfterHeaders"},   {SfxFlag::SpannedArchive, "SpannedArchive"},
     {SfxFlag::ExeFirstVolume, "ExeFirstVolume"},     {SfxFlag::CaptionAsTitle, "CaptionAsTitle"},
     {SfxFlag::PromptAsks, "PromptAsks"},             {SfxFlag::PromptOkCancel, "PromptOkCancel"},
-    {SfxFlag::ExtractToTemp, "ExtractToTemp"}};
+    {SfxFlag::ExtractToTemp, "ExtractToTemp"},       {SfxFlag::HideRunArchiver, "HideRunArchiver"},
+    {SfxFlag::HideAbout, "HideAbout"},               {SfxFlag::HideHelp, "HideHelp"}};
 
 // The ConfigBlock's texts; a setup's block has a sixth, the command to run.
 constexpr unsigned kTextCount = 6;
@@ -81,6 +83,9 @@ struct SfxView {
   bool archiveRead = false;
   std::string archiveProblem;
   ZipArchive archive;
+  bool resourcesRead = false;
+  std::string resourcesProblem;
+  PublisherView resources;
 
   uint32_t Field(const char* name) const {
     for (size_t i = 0; i < sizeof kRecordFields / sizeof kRecordFields[0]; i++)
@@ -114,6 +119,7 @@ SfxView ReadView(const std::string& file, const std::vector<uint8_t>& b, size_t 
   if (configAt && configAt <= archiveAt && archiveAt <= b.size()) ReadTexts(b, configAt, archiveAt, v.texts);
   v.spanned = (v.Field("SfxFlags") & SfxFlag::SpannedArchive) != 0;
   if (!v.spanned) v.archiveRead = ReadZip(b, &v.archive, &v.archiveProblem);
+  v.resourcesRead = ReadPublisherView(b, &v.resources, &v.resourcesProblem);
   return v;
 }
 
@@ -128,6 +134,13 @@ std::string OptionsOf(const SfxView& v) {
   if (flags & SfxFlag::CaptionAsTitle) add("--caption-title");
   if (flags & SfxFlag::PromptAsks) add(flags & SfxFlag::PromptOkCancel ? "--prompt-buttons okcancel" : "--prompt-buttons yesno");
   if (flags & SfxFlag::HasPassword) add("--password");
+  if (flags & (SfxFlag::HideRunArchiver | SfxFlag::HideAbout | SfxFlag::HideHelp)) {
+    std::string shown;
+    for (const auto& [bit, word] : {std::pair{SfxFlag::HideRunArchiver, "run"}, std::pair{SfxFlag::HideAbout, "about"},
+                                    std::pair{SfxFlag::HideHelp, "help"}})
+      if (!(flags & bit)) shown += (shown.empty() ? "" : ",") + std::string(word);
+    add("--buttons " + (shown.empty() ? std::string("none") : shown));
+  }
   if (flags & SfxFlag::SpannedArchive) add("--span");
   if (flags & SfxFlag::ExeFirstVolume) add("--exe-volumes");
   if (flags & SfxFlag::ExtractToTemp) add("--temp");
@@ -193,12 +206,39 @@ void PrintArchive(const SfxView& v, bool everyEntry) {
   }
 }
 
+std::string IconList(const PublisherView& r) {
+  std::string list;
+  for (const IconImage& image : r.icons) list += (list.empty() ? "" : ", ") + DescribeIconImage(image);
+  return list;
+}
+
+// What Explorer's properties show: the icon, the version information, and
+// the execution level the manifest asks for; then the publisher's texts.
+void PrintResources(const SfxView& v) {
+  if (!v.resourcesRead) {
+    printf("Resources           damaged: %s\n", v.resourcesProblem.c_str());
+    return;
+  }
+  const PublisherView& r = v.resources;
+  printf("Execution level     %s\n", r.executionLevel.empty() ? "(none requested: Windows decides)" : r.executionLevel.c_str());
+  printf("Icon                %s\n", r.icons.empty() ? "(none)" : IconList(r).c_str());
+  if (r.fileVersion.empty()) {
+    printf("Version information (none)\n");
+  } else {
+    printf("Version information file %s, product %s\n", r.fileVersion.c_str(), r.productVersion.c_str());
+    for (const auto& [key, value] : r.versionStrings) printf("  %-17s %s\n", key.c_str(), Quoted(value).c_str());
+  }
+  if (!r.bodyText.empty()) printf("%-19s %s\n", "Text", Quoted(r.bodyText).c_str());
+  if (!r.licenseText.empty()) printf("%-19s %zu bytes\n", "License", r.licenseText.size());
+}
+
 void PrintText(const SfxView& v) {
   printf("File                %s (%zu bytes)\n", v.file.c_str(), v.fileSize);
   printf("Stub                %s\n", v.arch.c_str());
   printf("Options             %s\n", OptionsOf(v).c_str());
   for (int i : {0, 2, 3, 4, 5})
     if (!v.texts[i].empty()) printf("%-19s %s\n", kTextNames[i], Quoted(v.texts[i]).c_str());
+  PrintResources(v);
 }
 
 // ---- JSON output ----------------------------------------------------------------
@@ -214,6 +254,21 @@ std::string Json(const std::string& raw) {
   return out + "\"";
 }
 
+void PrintJsonResources(const SfxView& v) {
+  const PublisherView& r = v.resources;
+  printf("  \"resources\": {\"problem\": %s, \"execution_level\": %s, \"icons\": [",
+         Json(v.resourcesRead ? "" : v.resourcesProblem).c_str(), Json(r.executionLevel).c_str());
+  for (size_t i = 0; i < r.icons.size(); i++)
+    printf("%s{\"width\": %u, \"height\": %u, \"bits\": %u, \"png\": %s, \"bytes\": %zu}", i ? ", " : "",
+           r.icons[i].width, r.icons[i].height, r.icons[i].bitCount, r.icons[i].png ? "true" : "false",
+           r.icons[i].bytes.size());
+  printf("],\n    \"file_version\": %s, \"product_version\": %s, \"version_strings\": {",
+         Json(r.fileVersion).c_str(), Json(r.productVersion).c_str());
+  for (size_t i = 0; i < r.versionStrings.size(); i++)
+    printf("%s%s: %s", i ? ", " : "", Json(r.versionStrings[i].first).c_str(), Json(r.versionStrings[i].second).c_str());
+  printf("},\n    \"text\": %s, \"license\": %s},\n", Json(r.bodyText).c_str(), Json(r.licenseText).c_str());
+}
+
 void PrintJson(const SfxView& v) {
   printf("{\n  \"file\": %s,\n  \"size\": %zu,\n  \"stub\": %s,\n", Json(v.file).c_str(), v.fileSize,
          Json(v.arch).c_str());
@@ -227,7 +282,9 @@ void PrintJson(const SfxView& v) {
   printf("],\n  \"options\": %s,\n  \"texts\": {", Json(OptionsOf(v)).c_str());
   for (unsigned i = 0; i < kTextCount; i++)
     printf("%s\"%s\": %s", i ? ", " : "", kTextNames[i], Json(v.texts[i]).c_str());
-  printf("},\n  \"spanned\": %s,\n", v.spanned ? "true" : "false");
+  printf("},\n");
+  PrintJsonResources(v);
+  printf("  \"spanned\": %s,\n", v.spanned ? "true" : "false");
   if (!v.archiveRead) {
     printf("  \"archive_problem\": %s,\n  \"entries\": []\n}\n", Json(v.spanned ? "" : v.archiveProblem).c_str());
     return;

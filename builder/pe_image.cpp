@@ -47,6 +47,7 @@ constexpr unsigned kSizeOfHeadersAt = 60;
 constexpr unsigned kCheckSumAt = 64;
 constexpr unsigned kSubsystemAt = 68;
 constexpr unsigned kCertificateDirectory = 4;  // the data directory of the code signature
+constexpr unsigned kDataDirectoryCountBefore = 4;  // NumberOfRvaAndSizes lies just before the directories
 
 // Alignments are powers of two; the file alignment is at most 64 KiB, so
 // the zero padding at the end of the payload always fits in an archive
@@ -175,6 +176,45 @@ void AppendSection(std::vector<uint8_t>& image, const PeLayout& l, const char* n
   image.resize(rawAt, 0);
   image.insert(image.end(), payload.begin(), payload.end());
   image.resize(rawAt + rawSize, 0);
+}
+
+uint32_t NextSectionRva(const PeLayout& layout) { return AlignUp(layout.virtualEnd, layout.sectionAlignment); }
+
+bool SetDataDirectory(std::vector<uint8_t>& image, const PeLayout& l, unsigned index, uint32_t rva, uint32_t size) {
+  const ArchFacts& facts = FactsOf(l.arch);
+  size_t directories = l.optionalAt + facts.dataDirectoriesAt;
+  if (GetLe32(&image[directories - kDataDirectoryCountBefore]) <= index) return false;
+  SetLe32(image, directories + index * 8, rva);
+  SetLe32(image, directories + index * 8 + 4, size);
+  return true;
+}
+
+bool ReadDataDirectory(const std::vector<uint8_t>& image, unsigned index, uint32_t* rva_ret, uint32_t* size_ret) {
+  const ArchFacts* facts = KnownArch(image);
+  if (!facts) return false;
+  size_t directories = GetLe32(&image[60]) + 4 + kFileHeaderSize + facts->dataDirectoriesAt;
+  if (GetLe32(&image[directories - kDataDirectoryCountBefore]) <= index) return false;
+  *rva_ret = GetLe32(&image[directories + index * 8]);
+  *size_ret = GetLe32(&image[directories + index * 8 + 4]);
+  return true;
+}
+
+bool RvaToFileOffset(const std::vector<uint8_t>& image, uint32_t rva, uint32_t size, uint32_t* offset_ret) {
+  if (!KnownArch(image)) return false;
+  size_t headerAt = GetLe32(&image[60]);
+  unsigned count = GetLe16(&image[headerAt + 6]);
+  size_t tableAt = headerAt + 4 + kFileHeaderSize + GetLe16(&image[headerAt + 4 + 16]);
+  for (unsigned i = 0; i < count; i++) {
+    size_t at = tableAt + i * kSectionHeaderSize;
+    if (at + kSectionHeaderSize > image.size()) return false;
+    uint64_t virtualAt = GetLe32(&image[at + 12]), rawSize = GetLe32(&image[at + 16]), rawAt = GetLe32(&image[at + 20]);
+    if (rva < virtualAt || uint64_t{rva} + size > virtualAt + rawSize) continue;
+    uint64_t offset = rawAt + (rva - virtualAt);
+    if (offset + size > image.size()) return false;
+    *offset_ret = static_cast<uint32_t>(offset);
+    return true;
+  }
+  return false;
 }
 
 // The image checksum: the file summed as 16-bit words with the carries

@@ -50,5 +50,23 @@ uint32_t PayloadOffset(const PeLayout& layout);
 void AppendSection(std::vector<uint8_t>& image, const PeLayout& layout, const char* name, uint32_t characteristics,
                    const std::vector<uint8_t>& payload);
 
+// The data directory that locates the resource section.
+constexpr unsigned kResourceDirectory = 2;
+
+// The virtual address the next section added to the image will get.
+uint32_t NextSectionRva(const PeLayout& layout);
+
+// Points the data directory `index` of `image` at rva and size; false when
+// the optional header has fewer data directories than that.
+bool SetDataDirectory(std::vector<uint8_t>& image, const PeLayout& layout, unsigned index, uint32_t rva, uint32_t size);
+
+// The data directory `index` of the image `image` (untrusted); false when the
+// image is no PE32 or PE32+ image we know or has no such directory.
+bool ReadDataDirectory(const std::vector<uint8_t>& image, unsigned index, uint32_t* rva_ret, uint32_t* size_ret);
+
+// The file offset of the `size` bytes at `rva`, which must lie whole inside
+// the raw data of one section of `image`; false otherwise.
+bool RvaToFileOffset(const std::vector<uint8_t>& image, uint32_t rva, uint32_t size, uint32_t* offset_ret);
+
 // Recomputes the optional header's CheckSum field over the whole file.
 void UpdatePeChecksum(std::vector<uint8_t>& image, const PeLayout& layout);

@@ -81,7 +81,28 @@ size_t LongestRunCommandLine(const std::string& run) {
   return run.size() + placeholders * (kFolderTextLimit - kFolderPlaceholderLength);
 }
 
+// Resource sections hold initialised, readable data.
+constexpr uint32_t kResourceSectionCharacteristics = 0x40000040;
+constexpr char kResourceSectionName[8] = {'.', 'r', 's', 'r', 'c', 0, 0, 0};
+
 }  // namespace
+
+// The stub carries no resources of its own; a --stub that does keeps its old
+// section, unused, since only the directory entry counts.
+bool StubWithResources(const std::vector<uint8_t>& stub, const PublisherResources& resources,
+                       std::vector<uint8_t>* image_ret, PeLayout* layout, std::string* error) {
+  if (!ReadPeLayout(stub, layout, error)) return false;
+  std::vector<uint8_t>& image = *image_ret;
+  image = stub;
+  uint32_t rva = NextSectionRva(*layout);
+  std::vector<uint8_t> section = WriteResourceSection(PublisherResourceItems(resources, layout->arch), rva);
+  AppendSection(image, *layout, kResourceSectionName, kResourceSectionCharacteristics, section);
+  if (!SetDataDirectory(image, *layout, kResourceDirectory, rva, static_cast<uint32_t>(section.size()))) {
+    *error = "unusable stub: its header has no resource directory entry";
+    return false;
+  }
+  return ReadPeLayout(image, layout, error);
+}
 
 bool MakeConfigBlock(const SfxSettings& s, std::vector<uint8_t>* block, std::string* error) {
   if (!CheckLimit(s.folder, kFolderTextLimit, "--folder", error) ||
@@ -147,7 +168,8 @@ void EncryptEntries(ZipArchive& archive, const std::string& password) {
 bool LayOutImage(const std::vector<uint8_t>& stub, const SfxSettings& settings, const ArchiveMaker& makeArchive,
                  uint32_t totalSize, std::vector<uint8_t>* out, uint32_t* archiveAt_ret, std::string* error) {
   PeLayout layout;
-  if (!ReadPeLayout(stub, &layout, error)) return false;
+  std::vector<uint8_t> image;
+  if (!StubWithResources(stub, settings.resources, &image, &layout, error)) return false;
   // The record the stub will read is the one in its own sections; the stub
   // CRC zeroes the first marker in the file, so that must be the same one.
   const BYTE* marker = SfxImage.Config.SfxMarker;
@@ -177,7 +199,6 @@ bool LayOutImage(const std::vector<uint8_t>& stub, const SfxSettings& settings, 
   }
   payload.insert(payload.end(), archive.bytes.begin(), archive.bytes.end());
 
-  std::vector<uint8_t> image = stub;
   AppendSection(image, layout, kPayloadSectionName, kPayloadSectionCharacteristics, payload);
   size_t r = static_cast<size_t>(recordAt);
   SetLe32(image, r + SfxConfigOffset::ArchiveOffset, archiveAt);
@@ -191,7 +212,7 @@ bool LayOutImage(const std::vector<uint8_t>& stub, const SfxSettings& settings, 
 
   signature = FindZipSignature(image, archiveAt);
   if (!signature.empty()) {
-    *error = "a text would put a ZIP " + signature + " before the archive";
+    *error = "a text or resource would put a ZIP " + signature + " before the archive";
     return false;
   }
   bool afterHeaders = (settings.flags & SfxFlag::CrcAfterHeaders) != 0;

@@ -1,8 +1,11 @@
-// Laying out a self-extractor: the stub with one more section, "_dravik_",
-// holding the ConfigBlock and the archive, the configuration record filled
-// in, and the stub CRC computed last, exactly as the stub computes it.
+// Laying out a self-extractor: the stub with two more sections, ".rsrc"
+// with the resources (manifest, icon, version information, publisher texts)
+// and "_dravik_", the last, holding the ConfigBlock and the archive; the
+// configuration record filled in, and the stub CRC computed last, exactly as
+// the stub computes it.
 #pragma once
 
+#include "builder/publisher_resources.h"
 #include "builder/zip_model.h"
 
 #include <cstdint>
@@ -16,6 +19,7 @@ struct SfxSettings {
   std::string folder, prompt, caption, info, run;
   uint32_t flags = 0;          // SfxFlag bits chosen by the options
   bool stubCrc = true;         // false: StubCrc stays 0 (check off)
+  PublisherResources resources;  // the resource section's contents besides the manifest
 };
 
 // The self-extractor's bytes; false with *error_ret when the stub cannot be
@@ -36,6 +40,12 @@ using ArchiveMaker = std::function<PayloadArchive(uint32_t archiveAt)>;
 // start.
 bool LayOutImage(const std::vector<uint8_t>& stub, const SfxSettings& settings, const ArchiveMaker& makeArchive,
                  uint32_t totalSize, std::vector<uint8_t>* out, uint32_t* archiveAt_ret, std::string* error_ret);
+
+// The stub with the resource section added (the image the payload section
+// then follows) and its layout; false with *error_ret when the stub cannot
+// be used.
+bool StubWithResources(const std::vector<uint8_t>& stub, const PublisherResources& resources,
+                       std::vector<uint8_t>* image_ret, PeLayout* layout_ret, std::string* error_ret);
 
 // The ConfigBlock's bytes: the five texts, and the run command when there is
 // one, each with its NUL; false with *error_ret when a text or the whole

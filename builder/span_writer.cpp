@@ -209,8 +209,10 @@ bool BuildSpannedSet(const std::vector<uint8_t>& stub, const ZipArchive& archive
                      const std::string& output, uint32_t volumeSize, bool exeVolumes, std::string* error) {
   settings.flags |= SfxFlag::SpannedArchive | (exeVolumes ? SfxFlag::ExeFirstVolume : 0);
   PeLayout layout;
-  std::vector<uint8_t> configBlock;
-  if (!ReadPeLayout(stub, &layout, error) || !MakeConfigBlock(settings, &configBlock, error)) return false;
+  std::vector<uint8_t> configBlock, withResources;
+  if (!StubWithResources(stub, settings.resources, &withResources, &layout, error) ||
+      !MakeConfigBlock(settings, &configBlock, error))
+    return false;
   uint64_t headSize = PayloadOffset(layout) + configBlock.size();  // what precedes the archive on disk 1
 
   Stream s = LocalRecords(archive);

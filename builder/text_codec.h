@@ -19,3 +19,9 @@ bool IsDoubleByteLead(uint8_t byte);
 // when it is valid UTF-8 (ASCII included), else read in the code page, with
 // bytes the code page lacks shown as "?".
 std::string ShownAsUtf8(const std::string& text, unsigned codePage);
+
+// UTF-8 text as UTF-16LE (the resources' texts); false when it is not UTF-8.
+bool Utf8ToUtf16(const std::string& utf8, std::u16string* out);
+
+// UTF-16LE text back as UTF-8; unpaired surrogates become U+FFFD.
+std::string Utf16ToUtf8(const std::u16string& utf16);

@@ -13,6 +13,9 @@ inline const void* MainDialogTemplate();
 // most); the decoder's result code.
 int InflatePasswordTemplate(BYTE* target, UINT targetSize);
 
+// Unpacks the license page's template likewise.
+int InflateLicenseTemplate(BYTE* target, UINT targetSize);
+
 #include "container/message_table.h"
 
 inline const void* MainDialogTemplate() { return MsgText(MsgCount); }

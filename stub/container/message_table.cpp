@@ -5,7 +5,8 @@
 // more for the main dialog template, counted from the start of the unpacked
 // block; the message block, raw deflate, which unpacks to the texts (each
 // NUL-terminated, in the OEM code page) followed by the main dialog
-// template; and, at the next 4-byte boundary, the password dialog block.
+// template; and, at the next 4-byte boundaries, the password dialog block and
+// the license page block.
 #include "container/message_table.h"
 
 #include "archive/inflate.h"
@@ -53,4 +54,8 @@ LPCSTR MsgText(UINT n) { return Sfx.MessageTable + StoredOffset(n); }
 
 int InflatePasswordTemplate(BYTE* target, UINT targetSize) {
   return InflateToMemory(MessageRecord + kPasswordBlockOffset, kPasswordBlockSize, target, targetSize);
+}
+
+int InflateLicenseTemplate(BYTE* target, UINT targetSize) {
+  return InflateToMemory(MessageRecord + kLicenseBlockOffset, kLicenseBlockSize, target, targetSize);
 }

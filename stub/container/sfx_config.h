@@ -4,7 +4,9 @@
 // fixed-width types and no platform header.
 //
 // Layout of the file the builder writes:
-//   stub image (headers, code, data holding the record, resources)
+//   stub image (headers, code, data holding the record; no resources)
+//   section ".rsrc", added by the builder: the manifest, and the publisher's
+//   icon, version information and texts
 //   section "_dravik_": ConfigBlock (five or six NUL-terminated texts), then the ZIP
 //   archive whose internal offsets count from the start of the file, then
 //   zero padding to the file alignment.
@@ -77,7 +79,23 @@ constexpr uint32_t PromptAsks = 0x80000;       // the start-up question has two 
 constexpr uint32_t PromptOkCancel = 0x100000;  // ...OK and Cancel rather than Yes and No
 constexpr uint32_t ExtractToTemp = 0x200000;   // extract into a fresh temporary folder, removed after
                                                // the sixth text's program has run
+// The dialog's optional buttons, each shown unless its bit is set, so that a
+// file built before the bits existed shows all of them. Taken from the top
+// of the word, far from the bits the stub has always read.
+constexpr uint32_t HideRunArchiver = 0x10000000;
+constexpr uint32_t HideAbout = 0x20000000;
+constexpr uint32_t HideHelp = 0x40000000;
 }  // namespace SfxFlag
+
+// The publisher's texts, which can be far longer than the ConfigBlock allows,
+// are resources of the image instead (RT_RCDATA, ANSI in the target code page
+// with a terminating NUL): the stub finds them in its loaded image without
+// reading its file, and the stub CRC covers them. A missing one means the
+// stub's own text (body) or no license page.
+constexpr uint16_t kBodyTextResource = 1;     // replaces the main dialog's prompt
+constexpr uint16_t kLicenseTextResource = 2;  // shown before the dialog, to be accepted
+constexpr unsigned kBodyTextLimit = 511;       // bytes without the terminator
+constexpr unsigned kLicenseTextLimit = 65535;  // what an edit control of every Windows version holds
 
 // The ConfigBlock: five NUL-terminated texts, back to back, at the start of
 // the payload section (folder, credit, start-up question, caption,

@@ -46,6 +46,11 @@ const SfxConfigRecord* PlatformSfxRecord();
 // the host build records the call and returns as if Close had been pressed.
 INT_PTR PlatformRunMainDialog(HINSTANCE instance, LPCDLGTEMPLATEA dialogTemplate);
 
+// Shows the publisher's license, when the image carries one, and asks the
+// user to accept it; false when the user declined. The page lives in ui/ on
+// Windows; the host build has no resources, counts the call and accepts.
+bool PlatformLicenseAccepted(HINSTANCE instance);
+
 // Registers the meter window class (ui/ on Windows, a no-op on the host).
 void PlatformRegisterMeterClass(HINSTANCE instance);
 

@@ -107,14 +107,15 @@ static bool UnattendedByDefault(DWORD flags, bool asked) {
   return (flags & SfxFlag::AutoUnzip) || ((flags & SfxFlag::ExtractToTemp) && !asked);
 }
 
-// The builder's start-up question; false when the user answered No or Cancel.
+// The builder's start-up question, with the question icon; false when the
+// user answered No or Cancel.
 static bool AskStartupQuestion() {
   if (!Sfx.StartupPrompt) return true;
   DWORD flags = Sfx.Config->SfxFlags;
   UINT buttons = MB_OK;
   if (flags & SfxFlag::PromptAsks) buttons = (flags & SfxFlag::PromptOkCancel) ? MB_OKCANCEL : MB_YESNO;
   LPCSTR title = ((flags & SfxFlag::UseCaption) && Sfx.CustomCaption[0]) ? Sfx.CustomCaption : kSfxTitle;
-  int answer = MessageBoxA(nullptr, Sfx.StartupPrompt, title, buttons | MB_TASKMODAL);
+  int answer = MessageBoxA(nullptr, Sfx.StartupPrompt, title, buttons | MB_ICONQUESTION | MB_TASKMODAL);
   if (answer == IDNO || answer == IDCANCEL) return false;
   FreeLockedText(Sfx.StartupPrompt);
   Sfx.StartupPrompt = nullptr;
@@ -127,6 +128,9 @@ static void RunMainDialog() {
   void* block = GlobalLock(handle);
   if (block) {
     CopyBytes(block, MainDialogTemplate(), kDialogBlockSize);
+    // An unattended run shows no window unless a box must appear: the dialog
+    // is made hidden, and its procedure keeps it so.
+    if (Sfx.Unattended) static_cast<DLGTEMPLATE*>(block)->style &= ~WS_VISIBLE;
     PlatformRunMainDialog(Sfx.InstanceHandle, static_cast<LPCDLGTEMPLATEA>(block));
     GlobalUnlock(handle);
   }
@@ -179,6 +183,12 @@ static bool PassStartupChecks(LPSTR commandTail) {
   }
   if (UnattendedByDefault(flags, asked)) Sfx.Unattended = 1;
   ParseCommandLine(commandTail);
+  // Whoever starts an unattended run accepts the license for it, as with
+  // quiet installs; anyone else reads it first, and Decline writes nothing.
+  if (!Sfx.Unattended && !PlatformLicenseAccepted(Sfx.InstanceHandle)) {
+    Sfx.ExitCode = kExitCancelled;
+    return false;
+  }
   return true;
 }
 

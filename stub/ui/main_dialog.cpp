@@ -53,13 +53,15 @@ void RevealMeter(HWND dialog) {
   Sfx.MeterShown = 1;
 }
 
-// The prompt names the file, or "this self-extractor file" for a long name;
-// the title always carries the full name (or the builder's caption).
+// The prompt is the publisher's body text, shown as it is, or names the
+// file, or "this self-extractor file" for a long name; the title always
+// carries the full name (or the builder's caption).
 void ShowPromptAndTitle(HWND dialog) {
   LPCSTR name = FileNamePart(Sfx.ModulePath);
   LPCSTR shown = static_cast<UINT>(lstrlenA(name)) > kLongestNameInPrompt ? MsgText(MsgThisSelfExtractor) : name;
   wsprintfA(Sfx.MessageBuffer, MsgText(MsgUnzipPrompt), shown);
-  SetDlgItemTextA(dialog, kPromptId, Sfx.MessageBuffer);
+  LPCSTR body = PublisherText(kBodyTextResource);
+  SetDlgItemTextA(dialog, kPromptId, body ? body : Sfx.MessageBuffer);
   wsprintfA(Sfx.MessageBuffer, kTitleFormat, kSfxTitle, name);
   if (Sfx.Config->SfxFlags & SfxFlag::CaptionAsTitle)
     lstrcpyA(Sfx.MessageBuffer, Sfx.CustomCaption[0] ? Sfx.CustomCaption : MsgText(MsgSetupTitle));
@@ -108,11 +110,45 @@ bool NoteProgramDue() {
   return true;
 }
 
+// The column of buttons, top to bottom, with the flag that leaves each out.
+struct ColumnButton {
+  int id;
+  DWORD hiddenBy;  // an SfxFlag bit; 0: always shown
+};
+constexpr ColumnButton kButtonColumn[] = {
+    {kUnzipId, 0}, {kRunArchiverId, SfxFlag::HideRunArchiver}, {kCloseId, 0},
+    {kAboutId, SfxFlag::HideAbout}, {kHelpId, SfxFlag::HideHelp}};
+constexpr UINT kColumnLength = sizeof kButtonColumn / sizeof kButtonColumn[0];
+
+// Removes the optional buttons the builder left out and closes the column up
+// behind them, each remaining button taking the next place from the top.
+void RemoveHiddenButtons(HWND dialog) {
+  DWORD flags = Sfx.Config->SfxFlags;
+  if (!(flags & (SfxFlag::HideRunArchiver | SfxFlag::HideAbout | SfxFlag::HideHelp))) return;
+  RECT places[kColumnLength];
+  for (UINT i = 0; i < kColumnLength; i++) {
+    GetWindowRect(GetDlgItem(dialog, kButtonColumn[i].id), &places[i]);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&places[i]), 2);
+  }
+  UINT next = 0;
+  for (UINT i = 0; i < kColumnLength; i++) {
+    HWND button = GetDlgItem(dialog, kButtonColumn[i].id);
+    if (flags & kButtonColumn[i].hiddenBy) {
+      DestroyWindow(button);
+      continue;
+    }
+    SetWindowPos(button, nullptr, places[next].left, places[next].top, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    next++;
+  }
+}
+
 // Sets the dialog up; in unattended mode the run starts at once.
 INT_PTR OnInitDialog(HWND dialog) {
   CentreOnScreen(dialog);
   if (!Sfx.ShBrowseForFolder || !Sfx.ShGetMalloc || !Sfx.ShGetPathFromIdList)
     DestroyWindow(GetDlgItem(dialog, kBrowseId));
+  RemoveHiddenButtons(dialog);
   CheckDlgButton(dialog, kOverwriteId, Sfx.OverwriteWithoutPrompt ? BST_CHECKED : BST_UNCHECKED);
   if (Meter(dialog)) ShowWindow(Meter(dialog), SW_HIDE);
   Sfx.ExtractionActive = 0;
@@ -259,6 +295,14 @@ INT_PTR OnTimer(HWND dialog) {
   return FALSE;
 }
 
+// Keeps the dialog of an unattended run hidden: made without WS_VISIBLE, it
+// would still be shown by the dialog manager the first time its message
+// queue ran empty.
+INT_PTR OnWindowPosChanging(WINDOWPOS* position) {
+  if (Sfx.Unattended) position->flags &= ~SWP_SHOWWINDOW;
+  return FALSE;
+}
+
 }  // namespace
 
 void CentreOnScreen(HWND dialog) {
@@ -269,11 +313,12 @@ void CentreOnScreen(HWND dialog) {
   SetWindowPos(dialog, HWND_TOP, x, y, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
-INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG: return OnInitDialog(dialog);
     case WM_COMMAND: return OnCommand(dialog, wParam);
     case WM_TIMER: return wParam == kRevealTimerId ? OnTimer(dialog) : FALSE;
+    case WM_WINDOWPOSCHANGING: return OnWindowPosChanging(reinterpret_cast<WINDOWPOS*>(lParam));
   }
   return FALSE;
 }

@@ -25,6 +25,10 @@ bool ChooseDefaultFolder(LPSTR destination);
 // cancelled.
 bool AskPassword(HWND owner);
 
+// The publisher's text resource `id` (kBodyTextResource, ...) in the loaded
+// image, or null when the builder stored none.
+LPCSTR PublisherText(WORD id);
+
 // The help box, and the archiver started on the self-extractor (true when a
 // launch was made).
 void ShowHelp();

@@ -45,7 +45,19 @@ Built BuildWith(std::vector<std::string> options) {
   return built;
 }
 
-// The payload section of a self-extractor built with the stub of `arch`.
+// Each added section follows the one before it, raw data and virtual range
+// on their alignments.
+void ExpectFollows(const PeView& image, const SectionHeader& before, const SectionHeader& added) {
+  EXPECT_EQ(added.rawAt % image.fileAlignment, 0u);
+  EXPECT_EQ(added.rawAt, (before.rawAt + before.rawSize + image.fileAlignment - 1) / image.fileAlignment * image.fileAlignment);
+  EXPECT_EQ(added.rawSize % image.fileAlignment, 0u);
+  uint32_t beforeVirtualEnd = before.virtualAddress + std::max(before.virtualSize, before.rawSize);
+  EXPECT_EQ(added.virtualAddress,
+            (beforeVirtualEnd + image.sectionAlignment - 1) / image.sectionAlignment * image.sectionAlignment);
+}
+
+// The sections a self-extractor built with the stub of `arch` adds: the
+// resources, which the resource directory points at, and the payload.
 void ExpectPayloadSectionAfterTheStub(const char* arch) {
   std::vector<uint8_t> stub = BuiltStub(arch);
   PeView before = ReadPeView(stub);
@@ -53,30 +65,32 @@ void ExpectPayloadSectionAfterTheStub(const char* arch) {
   ASSERT_EQ(built.result.status, 0) << built.result.err;
   PeView after = ReadPeView(built.image);
 
-  ASSERT_EQ(after.sections.size(), before.sections.size() + 1);
-  const SectionHeader& last = before.sections.back();
+  ASSERT_EQ(after.sections.size(), before.sections.size() + 2);
+  const SectionHeader& resources = after.sections[after.sections.size() - 2];
   const SectionHeader& payload = after.sections.back();
+  EXPECT_EQ(resources.name, ".rsrc");
+  EXPECT_EQ(resources.characteristics, 0x40000040u);
+  ExpectFollows(after, before.sections.back(), resources);
+  uint32_t resourceDirectoryAt = after.optionalAt + (std::string(arch) == "x64" ? 112 : 96) + 2 * 8;
+  EXPECT_EQ(Le32(built.image, resourceDirectoryAt), resources.virtualAddress);
+  EXPECT_LE(Le32(built.image, resourceDirectoryAt + 4), resources.rawSize);
+
   EXPECT_EQ(payload.name, "_dravik_");
   EXPECT_EQ(payload.characteristics, 0x42000040u);
-  EXPECT_EQ(payload.rawAt % after.fileAlignment, 0u);
-  EXPECT_EQ(payload.rawAt, (last.rawAt + last.rawSize + after.fileAlignment - 1) / after.fileAlignment * after.fileAlignment);
-  EXPECT_EQ(payload.rawSize % after.fileAlignment, 0u);
+  ExpectFollows(after, resources, payload);
   EXPECT_EQ(payload.rawAt + payload.rawSize, built.image.size());
-  uint32_t lastVirtualEnd = last.virtualAddress + std::max(last.virtualSize, last.rawSize);
-  EXPECT_EQ(payload.virtualAddress,
-            (lastVirtualEnd + after.sectionAlignment - 1) / after.sectionAlignment * after.sectionAlignment);
   EXPECT_GE(payload.virtualSize, built.Field(kEndRecordAt) + 22 - payload.rawAt);
   EXPECT_EQ(after.sizeOfImage,
             (payload.virtualAddress + payload.virtualSize + after.sectionAlignment - 1) / after.sectionAlignment *
                 after.sectionAlignment);
-  EXPECT_EQ(after.sizeOfInitializedData, before.sizeOfInitializedData + payload.rawSize);
+  EXPECT_EQ(after.sizeOfInitializedData, before.sizeOfInitializedData + resources.rawSize + payload.rawSize);
   EXPECT_EQ(after.entryPoint, before.entryPoint);
   EXPECT_EQ(built.Field(kConfigBlockAt), payload.rawAt);
 }
 
-// The added section: named _dravik_, the last one, on the alignments, raw
-// data right after the stub's last section, and counted by the header. Both
-// stubs.
+// The added sections: .rsrc, then _dravik_, the last one, on the
+// alignments, raw data right after the stub's last section, and counted by
+// the header. Both stubs.
 TEST(PayloadSection, FollowsTheStubOnItsAlignments) {
   for (const char* arch : kStubArches) {
     SCOPED_TRACE(arch);
@@ -116,8 +130,14 @@ TEST(ConfigurationRecord, FlagsFollowTheOptions) {
   } cases[] = {
       {{}, 0x800},
       {{"--overwrite"}, 0x802},
-      {{"--caption", "Kit"}, 0x810},
-      {{"--caption", "Kit", "--caption-title"}, 0x40810},
+      // A caption makes a setup: the archiver, About and Help buttons are left
+      // out unless --buttons names them.
+      {{"--caption", "Kit"}, 0x70000810},
+      {{"--caption", "Kit", "--caption-title"}, 0x70040810},
+      {{"--caption", "Kit", "--buttons", "run,about,help"}, 0x810},
+      {{"--buttons", "about"}, 0x50000800},
+      {{"--buttons", "help,run"}, 0x20000800},
+      {{"--buttons", "none"}, 0x70000800},
       {{"--caption-title"}, 0x40800},  // the dialog is titled "Setup"
       {{"--auto"}, 0xA00},
       {{"--prompt", "Go?", "--prompt-buttons", "ok"}, 0x800},
@@ -125,9 +145,9 @@ TEST(ConfigurationRecord, FlagsFollowTheOptions) {
       {{"--prompt", "Go?", "--prompt-buttons", "okcancel"}, 0x180800},
       {{"--crc-from-start"}, 0x0},
       {{"--no-stub-crc"}, 0x800},
-      {{"--overwrite", "--auto", "--crc-from-start", "--caption", "K"}, 0x212},
-      {{"--run", "setup.exe"}, 0x800},
-      {{"--temp", "--run", "setup.exe"}, 0x200800},
+      {{"--overwrite", "--auto", "--crc-from-start", "--caption", "K"}, 0x70000212},
+      {{"--run", "setup.exe"}, 0x70000800},  // a setup shows no archiver buttons unless asked
+      {{"--temp", "--run", "setup.exe"}, 0x70200800},
   };
   for (const Case& c : cases) {
     Built built = BuildWith(c.options);
@@ -314,7 +334,7 @@ TEST(InfoCommand, SummarisesAndPrintsEverythingAsJson) {
   ASSERT_EQ(info.status, 0) << info.err;
   for (const char* expected :
        {"Stub                x86 (PE32, i386)\n",
-        "Options             --overwrite --auto --caption-title --prompt-buttons okcancel\n",
+        "Options             --overwrite --auto --caption-title --prompt-buttons okcancel --buttons none\n",
         "Folder              \"C:\\\\Dest\"\n", "StartupPrompt       \"Go?\"\n", "Caption             \"Kit\"\n",
         "Archive             4 entries (3 files, 1 folders)", "sub/b.txt", "deflated", "stored", "a.txt"})
     EXPECT_NE(info.out.find(expected), std::string::npos) << expected << "\n" << info.out;
@@ -327,7 +347,7 @@ TEST(InfoCommand, SummarisesAndPrintsEverythingAsJson) {
   ASSERT_EQ(json.status, 0) << json.err;
   EXPECT_EQ(json.out, std::to_string(built.Field(kArchiveAt)) +
                           " 0 65535 OverwriteDefault UseCaption AutoUnzip CrcAfterHeaders CaptionAsTitle PromptAsks "
-                          "PromptOkCancel Kit\n");
+                          "PromptOkCancel HideRunArchiver HideAbout HideHelp Kit\n");
 
   Built x64 = BuildWith({"--arch", "x64"});
   ASSERT_EQ(x64.result.status, 0) << x64.result.err;
@@ -379,7 +399,7 @@ TEST(ConfigBlockTexts, RunCommandIsASixthTextOnlyWhenGiven) {
   CommandResult info = RunSfx({"info", setup.folder + "/out.exe"});
   EXPECT_NE(info.out.find("RunCommand          \"msiexec /i \\\"{folder}\\\\foo.msi\\\" /qn\"\n"), std::string::npos)
       << info.out;
-  EXPECT_NE(info.out.find("Options             --temp\n"), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find("Options             --buttons none --temp\n"), std::string::npos) << info.out;
   EXPECT_NE(RunSfx({"info", "--json", setup.folder + "/out.exe"}).out.find("\"ExtractToTemp\""), std::string::npos);
   EXPECT_EQ(RunSfx({"info", plain.folder + "/out.exe"}).out.find("RunCommand"), std::string::npos);
 }

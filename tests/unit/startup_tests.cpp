@@ -262,11 +262,39 @@ TEST_F(Startup, StartupQuestionButtonsTitleAndAnswers) {
     ASSERT_EQ(HostMessageBoxes().size(), 1u);
     const HostMessageBox& box = HostMessageBoxes()[0];
     EXPECT_EQ(box.text, "Install Foo?");
-    EXPECT_EQ(box.type, c.expectedType | MB_TASKMODAL) << HostDescribeBox(box);
+    EXPECT_EQ(box.type, c.expectedType | MB_ICONQUESTION | MB_TASKMODAL) << HostDescribeBox(box);
     EXPECT_EQ(box.title, c.expectedTitle);
     EXPECT_FALSE(box.owned);
     EXPECT_EQ(HostMainDialogRuns(), c.dialogRuns ? 1 : 0);
     EXPECT_EQ(exitCode, c.dialogRuns ? kExitSuccess : kExitCancelled);
+  }
+}
+
+// An unattended run, by the builder's flag or the command line, takes the
+// license as accepted (the page is not asked for) and makes its dialog
+// without WS_VISIBLE; any other run asks for the page and shows the dialog.
+TEST_F(Startup, UnattendedRunsSkipTheLicenseAndHideTheDialog) {
+  struct Case {
+    uint32_t flags;
+    const char* tail;
+    bool unattended;
+  };
+  const Case cases[] = {
+      {0, "", false},
+      {0, " /auto", true},
+      {0, " -AUTO c:\\out", true},
+      {SfxFlag::AutoUnzip, "", true},
+      {SfxFlag::AutoUnzip, " /noauto", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string("tail '") + c.tail + "' flags " + std::to_string(c.flags));
+    ResetStubAndHost();
+    SyntheticSfx options;
+    options.flags |= c.flags;
+    EXPECT_EQ(Run(options, c.tail), kExitSuccess);
+    EXPECT_EQ(HostLicensePages(), c.unattended ? 0 : 1);
+    ASSERT_EQ(HostMainDialogRuns(), 1);
+    EXPECT_EQ((HostMainDialogStyle() & WS_VISIBLE) != 0, !c.unattended);
   }
 }
 

@@ -188,12 +188,13 @@ def theme_old_windows():
 
 
 def theme_startup_question():
-    """The builder's question: its buttons, its title, and what each answer does."""
+    """The builder's question: its buttons, its title, its question icon, and
+    what each answer does."""
     question = "Install Foo?"
     def built(name, *options): return lambda w: w.build(name, "--prompt", question, *options)
     yes_no, ok_cancel = ["--prompt-buttons", "yesno"], ["--prompt-buttons", "okcancel"]
     caption = ["--caption", "Foo Setup"]
-    def asked(buttons, title=TITLE): return Box(question, buttons=buttons, title=title)
+    def asked(buttons, title=TITLE): return Box(question, icon="question", buttons=buttons, title=title)
     return [
         # name, file, windows, exit code, robot script
         Case("OK only", built("ok"), [asked(["OK"]), MainDialog()], EXIT_NORMAL),

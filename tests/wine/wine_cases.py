@@ -418,11 +418,13 @@ def expect_centred(window):
 
 class MainDialog:
     """The main dialog: its buttons, and when given, its exact title, prompt,
-    folder field, whether the progress meter shows, and the status line's
-    text (or HIDDEN: once the meter has shown, the status line stays hidden)."""
+    folder field, whether the progress meter shows, the status line's text
+    (or HIDDEN: once the meter has shown, the status line stays hidden), and
+    the labels of every button and check box shown, in order."""
 
-    def __init__(self, title=None, prompt=None, folder=None, meter=None, status=None):
+    def __init__(self, title=None, prompt=None, folder=None, meter=None, status=None, buttons=None):
         self.title, self.prompt, self.folder, self.meter, self.status = title, prompt, folder, meter, status
+        self.buttons = buttons
 
     def check(self, window):
         expect(not window.back, "%r came back, wanted the main dialog new" % window)
@@ -432,7 +434,8 @@ class MainDialog:
                   ("prompt", self.prompt, (window.control(PROMPT_ID) or ("", None))[1]),
                   ("folder", self.folder, (window.control(FOLDER_ID) or ("", None))[1]),
                   ("meter shown", self.meter, window.control(METER_ID) is not None),
-                  ("status line", self.status, (window.control(STATUS_LINE_ID) or ("", HIDDEN))[1])]
+                  ("status line", self.status, (window.control(STATUS_LINE_ID) or ("", HIDDEN))[1]),
+                  ("buttons", self.buttons, window.buttons())]
         for what, expected, seen in wanted:
             expect(expected is None or seen == expected, "%s %r, wanted %r" % (what, seen, expected))
 

@@ -50,6 +50,12 @@ const std::vector<HostMessageBox>& HostMessageBoxes();
 // How often the main dialog was run.
 int HostMainDialogRuns();
 
+// How often the license page was asked for (PlatformLicenseAccepted).
+int HostLicensePages();
+
+// The window style of the template the main dialog last ran from.
+DWORD HostMainDialogStyle();
+
 // Called while the main dialog "runs", to look at the state it would see.
 void HostSetMainDialogHandler(std::function<void()> handler);
 

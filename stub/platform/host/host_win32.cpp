@@ -45,6 +45,8 @@ struct HostSettings {
   std::function<int(const HostMessageBox&)> handler;
   std::vector<HostMessageBox> boxes;
   int dialogRuns = 0;
+  int licensePages = 0;
+  DWORD dialogStyle = 0;
   std::function<void()> dialogHandler;
   std::map<char, UINT> driveTypes;
   std::map<char, std::string> driveFolders;
@@ -163,6 +165,8 @@ void HostSetMessageBoxHandler(std::function<int(const HostMessageBox&)> handler)
 }
 const std::vector<HostMessageBox>& HostMessageBoxes() { return Settings().boxes; }
 int HostMainDialogRuns() { return Settings().dialogRuns; }
+int HostLicensePages() { return Settings().licensePages; }
+DWORD HostMainDialogStyle() { return Settings().dialogStyle; }
 void HostSetMainDialogHandler(std::function<void()> handler) { Settings().dialogHandler = std::move(handler); }
 
 void HostSetDriveType(char drive, UINT type) { Settings().driveTypes[static_cast<char>(toupper(drive))] = type; }
@@ -219,10 +223,16 @@ const SfxConfigRecord* PlatformSfxRecord() {
   return &record;
 }
 
-INT_PTR PlatformRunMainDialog(HINSTANCE, LPCDLGTEMPLATEA) {
+INT_PTR PlatformRunMainDialog(HINSTANCE, LPCDLGTEMPLATEA dialogTemplate) {
   Settings().dialogRuns++;
+  Settings().dialogStyle = dialogTemplate->style;
   if (Settings().dialogHandler) Settings().dialogHandler();
   return 0;
+}
+
+bool PlatformLicenseAccepted(HINSTANCE) {
+  Settings().licensePages++;
+  return true;
 }
 
 void PlatformRegisterMeterClass(HINSTANCE) {}

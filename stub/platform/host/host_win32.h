@@ -42,6 +42,7 @@ typedef HANDLE HGLOBAL;
 typedef HANDLE HLOCAL;
 typedef int (*FARPROC)();
 typedef struct DLGTEMPLATE_HOST { DWORD style; } DLGTEMPLATE;
+#define WS_VISIBLE 0x10000000L
 typedef const DLGTEMPLATE* LPCDLGTEMPLATEA;
 
 #define TRUE 1
