@@ -308,7 +308,7 @@ RunResult RunOnce(const ExtractOptions& options, const std::string& password, bo
     HostSetModulePath(AbsolutePath(options.file));
   }
   HostSetRecording(false);  // nothing is kept per entry, whatever the archive's size
-  RunResult result{0, -1, "", false, ""};
+  RunResult result{0, -1, "", false, "", ""};
   // A box from the run comes while the message table is loaded, so its text
   // can be compared with the table's (start-up boxes may come before it).
   HostSetMessageBoxHandler([&](const HostMessageBox& box) {

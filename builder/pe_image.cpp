@@ -57,10 +57,6 @@ bool IsPowerOfTwo(uint32_t value) { return value && !(value & (value - 1)); }
 
 uint32_t AlignUp(uint32_t value, uint32_t alignment) { return (value + alignment - 1) / alignment * alignment; }
 
-void SetLe32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; i++) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 // The image header's facts when `b` holds a complete one of an architecture
 // we know; null otherwise.
 const ArchFacts* KnownArch(const std::vector<uint8_t>& b) {

@@ -47,24 +47,9 @@ const char* const kVersionKeys[] = {"ProductName",    "CompanyName", "FileDescri
                                     "ProductVersion", "LegalCopyright", "LegalTrademarks", "InternalName",
                                     "OriginalFilename", "Comments"};
 
-void PutLe16(std::vector<uint8_t>& b, size_t at, uint16_t v) {
-  b[at] = v & 0xFF;
-  b[at + 1] = v >> 8;
-}
-
-void AppendLe16(std::vector<uint8_t>& b, uint16_t v) {
-  b.push_back(v & 0xFF);
-  b.push_back(v >> 8);
-}
-
-void AppendLe32(std::vector<uint8_t>& b, uint32_t v) {
-  AppendLe16(b, v & 0xFFFF);
-  AppendLe16(b, v >> 16);
-}
-
 void AppendUtf16(std::vector<uint8_t>& b, const std::u16string& text) {
-  for (char16_t c : text) AppendLe16(b, c);
-  AppendLe16(b, 0);
+  for (char16_t c : text) PutLe16(b, c);
+  PutLe16(b, 0);
 }
 
 void AlignTo4(std::vector<uint8_t>& b) {
@@ -83,9 +68,9 @@ std::vector<uint8_t> VersionNode(const std::string& key, const std::vector<uint8
     AlignTo4(node);
     node.insert(node.end(), child.begin(), child.end());
   }
-  PutLe16(node, 0, static_cast<uint16_t>(node.size()));
-  PutLe16(node, 2, valueLength);
-  PutLe16(node, 4, text ? 1 : 0);
+  SetLe16(node, 0, static_cast<uint16_t>(node.size()));
+  SetLe16(node, 2, valueLength);
+  SetLe16(node, 4, text ? 1 : 0);
   return node;
 }
 
@@ -105,7 +90,7 @@ std::vector<uint8_t> FixedFileInfo(const VersionStrings& strings) {
                      uint32_t{file[2]} << 16 | file[3], uint32_t{product[0]} << 16 | product[1],
                      uint32_t{product[2]} << 16 | product[3], kFileFlagsMask, 0u, kFileOsNtWindows32, kFileTypeApp, 0u,
                      0u, 0u})
-    AppendLe32(b, v);
+    PutLe32(b, v);
   return b;
 }
 
@@ -198,7 +183,7 @@ std::vector<uint8_t> VersionInfoResource(const VersionStrings& strings) {
   }
   std::vector<uint8_t> table = VersionNode(kStringTableKey, {}, 0, true, stringNodes);
   std::vector<uint8_t> translation;
-  AppendLe32(translation, kTranslation);
+  PutLe32(translation, kTranslation);
   std::vector<uint8_t> var = VersionNode("Translation", translation, 4, false, {});
   return VersionNode("VS_VERSION_INFO", FixedFileInfo(strings), kFixedInfoSize, false,
                      {VersionNode("StringFileInfo", {}, 0, true, {table}), VersionNode("VarFileInfo", {}, 0, true, {var})});
@@ -210,17 +195,17 @@ std::vector<ResourceItem> PublisherResourceItems(const PublisherResources& r, St
   items.push_back({kResourceManifest, kManifestId, kResourceLanguage, {manifest.begin(), manifest.end()}});
   if (!r.icons.empty()) {
     std::vector<uint8_t> group;
-    for (uint16_t v : {uint16_t{0}, uint16_t{1}, static_cast<uint16_t>(r.icons.size())}) AppendLe16(group, v);
+    for (uint16_t v : {uint16_t{0}, uint16_t{1}, static_cast<uint16_t>(r.icons.size())}) PutLe16(group, v);
     uint16_t id = 1;
     for (const IconImage& image : r.icons) {
       group.push_back(static_cast<uint8_t>(image.width & 0xFF));  // 256 is written as 0
       group.push_back(static_cast<uint8_t>(image.height & 0xFF));
       group.push_back(image.colorCount);
       group.push_back(0);
-      AppendLe16(group, 1);  // planes
-      AppendLe16(group, image.bitCount);
-      AppendLe32(group, static_cast<uint32_t>(image.bytes.size()));
-      AppendLe16(group, id);
+      PutLe16(group, 1);  // planes
+      PutLe16(group, image.bitCount);
+      PutLe32(group, static_cast<uint32_t>(image.bytes.size()));
+      PutLe16(group, id);
       items.push_back({kResourceIcon, id++, kResourceLanguage, image.bytes});
     }
     items.push_back({kResourceIconGroup, kIconGroupId, kResourceLanguage, group});

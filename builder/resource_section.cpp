@@ -26,18 +26,8 @@ constexpr uint32_t kNamedEntryBit = 0x80000000u;
 constexpr uint32_t kDataAlignment = 8;
 constexpr int kTreeDepth = 3;  // type, id, language
 
-void PutLe16(std::vector<uint8_t>& b, size_t at, uint16_t v) {
-  b[at] = v & 0xFF;
-  b[at + 1] = v >> 8;
-}
-
-void PutLe32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-  PutLe16(b, at, v & 0xFFFF);
-  PutLe16(b, at + 2, v >> 16);
-}
-
 // A directory header with `count` numbered entries at `at`.
-void PutDirectory(std::vector<uint8_t>& b, size_t at, size_t count) { PutLe16(b, at + 14, static_cast<uint16_t>(count)); }
+void PutDirectory(std::vector<uint8_t>& b, size_t at, size_t count) { SetLe16(b, at + 14, static_cast<uint16_t>(count)); }
 
 uint32_t AlignUp(uint32_t value, uint32_t alignment) { return (value + alignment - 1) / alignment * alignment; }
 
@@ -65,26 +55,26 @@ std::vector<uint8_t> WriteResourceSection(const std::vector<ResourceItem>& items
   uint32_t typeEntry = kDirectorySize, typeDirectory = typeDirectoriesAt, idDirectory = idDirectoriesAt;
   uint32_t dataEntry = dataEntriesAt;
   for (const auto& [type, ids] : tree) {
-    PutLe32(b, typeEntry, type);
-    PutLe32(b, typeEntry + 4, kSubdirectoryBit | typeDirectory);
+    SetLe32(b, typeEntry, type);
+    SetLe32(b, typeEntry + 4, kSubdirectoryBit | typeDirectory);
     typeEntry += kEntrySize;
     PutDirectory(b, typeDirectory, ids.size());
     uint32_t idEntry = typeDirectory + kDirectorySize;
     typeDirectory += kDirectorySize + kEntrySize * static_cast<uint32_t>(ids.size());
     for (const auto& [id, languages] : ids) {
-      PutLe32(b, idEntry, id);
-      PutLe32(b, idEntry + 4, kSubdirectoryBit | idDirectory);
+      SetLe32(b, idEntry, id);
+      SetLe32(b, idEntry + 4, kSubdirectoryBit | idDirectory);
       idEntry += kEntrySize;
       PutDirectory(b, idDirectory, languages.size());
       uint32_t languageEntry = idDirectory + kDirectorySize;
       idDirectory += kDirectorySize + kEntrySize * static_cast<uint32_t>(languages.size());
       for (const auto& [language, item] : languages) {
-        PutLe32(b, languageEntry, language);
-        PutLe32(b, languageEntry + 4, dataEntry);
+        SetLe32(b, languageEntry, language);
+        SetLe32(b, languageEntry + 4, dataEntry);
         languageEntry += kEntrySize;
         uint32_t at = static_cast<uint32_t>(b.size());
-        PutLe32(b, dataEntry, sectionRva + at);
-        PutLe32(b, dataEntry + 4, static_cast<uint32_t>(item->data.size()));
+        SetLe32(b, dataEntry, sectionRva + at);
+        SetLe32(b, dataEntry + 4, static_cast<uint32_t>(item->data.size()));
         dataEntry += kDataEntrySize;
         b.insert(b.end(), item->data.begin(), item->data.end());
         b.resize(AlignUp(static_cast<uint32_t>(b.size()), kDataAlignment), 0);

@@ -22,16 +22,6 @@ constexpr uint64_t kImageSizeLimit = 0x7FFFFFFF;
 // The credit text the stub does not show; kept for tools that list it.
 const char kCreditText[] = "Dravik Self-Extractor";
 
-void SetLe16(std::vector<uint8_t>& b, size_t at, uint16_t v) {
-  b[at] = v & 0xFF;
-  b[at + 1] = v >> 8;
-}
-
-void SetLe32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-  SetLe16(b, at, v & 0xFFFF);
-  SetLe16(b, at + 2, v >> 16);
-}
-
 bool CheckLimit(const std::string& text, unsigned limit, const char* option, std::string* error) {
   if (text.size() <= limit) return true;
   *error = std::string(option) + " is " + std::to_string(text.size()) + " bytes; the limit is " +

@@ -48,8 +48,10 @@ constexpr uint16_t kFlagDescriptor = 0x8;
 constexpr uint16_t kFlagStrongEncryption = 0x40;
 constexpr uint16_t kFlagUtf8Name = 0x800;
 
-// Little-endian helpers.
+// Little-endian helpers: Put appends, Set writes in place.
 void PutLe16(std::vector<uint8_t>& out, uint16_t v);
 void PutLe32(std::vector<uint8_t>& out, uint32_t v);
+void SetLe16(std::vector<uint8_t>& bytes, size_t at, uint16_t v);
+void SetLe32(std::vector<uint8_t>& bytes, size_t at, uint32_t v);
 uint16_t GetLe16(const uint8_t* p);
 uint32_t GetLe32(const uint8_t* p);

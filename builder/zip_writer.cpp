@@ -17,6 +17,16 @@ void PutLe32(std::vector<uint8_t>& out, uint32_t v) {
   PutLe16(out, v >> 16);
 }
 
+void SetLe16(std::vector<uint8_t>& b, size_t at, uint16_t v) {
+  b[at] = v & 0xFF;
+  b[at + 1] = v >> 8;
+}
+
+void SetLe32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
+  SetLe16(b, at, v & 0xFFFF);
+  SetLe16(b, at + 2, v >> 16);
+}
+
 uint16_t GetLe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 
 uint32_t GetLe32(const uint8_t* p) { return GetLe16(p) | static_cast<uint32_t>(GetLe16(p + 2)) << 16; }

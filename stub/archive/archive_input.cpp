@@ -4,6 +4,7 @@
 // and the disk number in decimal, leading zeros allowed: "PKBACK# 001".
 #include "archive/archive_input.h"
 
+#include "container/archive_file.h"
 #include "container/message_table.h"
 #include "archive/decryption.h"
 #include "startup/recovery.h"
@@ -22,6 +23,7 @@ static HFILE OpenForReading(LPCSTR path) { return _lopen(path, OF_READ | OF_SHAR
 void OpenArchive() {
   Sfx.ArchiveFile = OpenForReading(Sfx.ModulePath);
   if (Sfx.ArchiveFile == HFILE_ERROR) HeaderCorrupt();  // our own file cannot be read
+  ResetArchivePosition();
 }
 
 static bool IsDigit(CHAR c) { return c >= '0' && c <= '9'; }
@@ -83,6 +85,7 @@ void RequestDisk(WORD wanted, bool exeVolumes) {
   lstrcpyA(dot, exeVolumes ? kExeVolumeExtension : kZipVolumeExtension);
   Sfx.ArchiveFile = OpenForReading(volumePath);
   if (Sfx.ArchiveFile == HFILE_ERROR) HeaderCorrupt();  // the disk holds no volume file
+  ResetArchivePosition();
 }
 
 void RequestNextDisk() { RequestDisk(static_cast<WORD>(Sfx.CurrentDisk + 1), Sfx.ExeOnFirstDisk != 0); }
@@ -90,7 +93,7 @@ void RequestNextDisk() { RequestDisk(static_cast<WORD>(Sfx.CurrentDisk + 1), Sfx
 // Reads up to `count` bytes of the current volume; the platform's count, or
 // -1 when the read failed outright.
 static LONG ReadVolume(void* buffer, UINT count) {
-  UINT got = _lread(Sfx.ArchiveFile, buffer, count);
+  UINT got = ArchiveRead(buffer, count);
   return got == static_cast<UINT>(HFILE_ERROR) ? -1 : static_cast<LONG>(got);
 }
 
@@ -139,15 +142,15 @@ UINT RefillInput() {
 }
 
 void ReadExact(UINT count, LPSTR buffer) {
-  if (_lread(Sfx.ArchiveFile, buffer, count) != count) ReadError(1);  // the name is cut short
+  if (ArchiveRead(buffer, count) != count) ReadError(1);  // the name is cut short
   buffer[count] = '\0';
 }
 
 // Bytes from the current position of the volume to its end, with the
 // position left at its end; -1 when the end cannot be found.
 static LONG SeekToVolumeEnd(LONG* current_ret) {
-  *current_ret = _llseek(Sfx.ArchiveFile, 0, FILE_CURRENT);
-  LONG end = _llseek(Sfx.ArchiveFile, 0, FILE_END);
+  *current_ret = ArchiveSeek(0, FILE_CURRENT);
+  LONG end = ArchiveSeek(0, FILE_END);
   if (*current_ret == HFILE_ERROR || end == HFILE_ERROR) return -1;
   return end - *current_ret;
 }
@@ -159,7 +162,7 @@ static LONG SkipOnVolume(DWORD remaining) {
   LONG available = SeekToVolumeEnd(&current);
   if (available < 0) return available;
   if (static_cast<DWORD>(available) > remaining) {  // remaining is then below 2 GiB
-    _llseek(Sfx.ArchiveFile, current + static_cast<LONG>(remaining), FILE_BEGIN);
+    ArchiveSeek(current + static_cast<LONG>(remaining), FILE_BEGIN);
     return static_cast<LONG>(remaining);
   }
   return available;
@@ -168,7 +171,7 @@ static LONG SkipOnVolume(DWORD remaining) {
 void RequireBytesLeft(DWORD count) {
   LONG current;
   LONG available = SeekToVolumeEnd(&current);
-  _llseek(Sfx.ArchiveFile, current, FILE_BEGIN);
+  ArchiveSeek(current, FILE_BEGIN);
   if (available < 0 || count > static_cast<DWORD>(available)) ArchiveDamaged();  // a size beyond the file's end
 }
 

@@ -11,6 +11,7 @@
 #include "archive/decryption.h"
 
 #include "archive/archive_input.h"
+#include "container/archive_file.h"
 
 #include "startup/recovery.h"
 #include "startup/sfx_state.h"
@@ -57,12 +58,12 @@ int DecryptHeader(const BYTE* header, BYTE check) {
 // volume ended inside it: the bytes read are kept and the rest is read from
 // the start of the next disk's volume.
 static void ReadEncryptionHeader(BYTE* header) {
-  UINT got = _lread(Sfx.ArchiveFile, header, kEncryptionHeaderSize);
+  UINT got = ArchiveRead(header, kEncryptionHeaderSize);
   if (got == kEncryptionHeaderSize) return;
   if (!Sfx.SpannedSet || got == static_cast<UINT>(HFILE_ERROR)) ReadError(14);  // the encryption header is cut short
   RequestNextDisk();
   UINT rest = kEncryptionHeaderSize - got;
-  if (_lread(Sfx.ArchiveFile, header + got, rest) != rest) ReadError(14);  // the next volume is short too
+  if (ArchiveRead(header + got, rest) != rest) ReadError(14);  // the next volume is short too
 }
 
 int CheckPassword() {

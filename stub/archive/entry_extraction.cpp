@@ -4,6 +4,7 @@
 #include "archive/archive_input.h"
 #include "archive/inflate.h"
 #include "archive/record_walker.h"
+#include "container/archive_file.h"
 #include "container/message_table.h"
 #include "container/sfx_config.h"
 #include "output/output_writer.h"
@@ -18,7 +19,7 @@ static void PositionArchive() {
   if (Sfx.SpannedSet) RequestDisk(1, Sfx.ExeOnFirstDisk != 0);
   if (!Sfx.SpannedSet || Sfx.ExeOnFirstDisk) {
     LONG offset = static_cast<LONG>(Sfx.Config->ArchiveOffset);
-    if (_llseek(Sfx.ArchiveFile, offset, FILE_BEGIN) != offset) FatalError(MsgText(MsgIoError));
+    if (ArchiveSeek(offset, FILE_BEGIN) != offset) FatalError(MsgText(MsgIoError));
   }
 }
 

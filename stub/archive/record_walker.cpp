@@ -21,6 +21,7 @@
 #include "archive/archive_input.h"
 #include "archive/decryption.h"
 #include "archive/entry_extraction.h"
+#include "container/archive_file.h"
 #include "container/message_table.h"
 #include "output/output_paths.h"
 #include "output/output_writer.h"
@@ -33,10 +34,10 @@
 // so that a long run of records without data still lets the user abort.
 static void ReadRecordPart(void* buffer, UINT size, int errorUnspanned, int errorSpanned) {
   CountInputRead(size);
-  if (_lread(Sfx.ArchiveFile, buffer, size) == size) return;
+  if (ArchiveRead(buffer, size) == size) return;
   if (!Sfx.SpannedSet) ReadError(errorUnspanned);  // the archive ends inside a record
   RequestNextDisk();
-  if (_lread(Sfx.ArchiveFile, buffer, size) != size) ReadError(errorSpanned);
+  if (ArchiveRead(buffer, size) != size) ReadError(errorSpanned);
 }
 
 [[noreturn]] static void InvalidHeader() { FatalError(MsgText(MsgInvalidHeader)); }
@@ -131,7 +132,7 @@ void ProcessLocalEntry() {
 
 void SkipCentralHeader() {
   BYTE fixed[kCentralHeaderFixedSize];
-  if (_lread(Sfx.ArchiveFile, fixed, sizeof fixed) != sizeof fixed) ReadError(6);  // cut inside the directory
+  if (ArchiveRead(fixed, sizeof fixed) != sizeof fixed) ReadError(6);  // cut inside the directory
   UINT nameLength = fixed[kCentralNameLengthAt] | fixed[kCentralNameLengthAt + 1] << 8;
   UINT extraLength = fixed[kCentralExtraLengthAt] | fixed[kCentralExtraLengthAt + 1] << 8;
   UINT commentLength = fixed[kCentralCommentLengthAt] | fixed[kCentralCommentLengthAt + 1] << 8;
@@ -142,8 +143,8 @@ void SkipCentralHeader() {
 
 void ReadEndRecord() {
   BYTE fixed[kEndRecordFixedSize];
-  if (_lread(Sfx.ArchiveFile, fixed, sizeof fixed) != sizeof fixed) ReadError(7);  // cut inside the end record
+  if (ArchiveRead(fixed, sizeof fixed) != sizeof fixed) ReadError(7);  // cut inside the end record
   // Nothing is read after the end record, so a comment that runs past the
   // file's end harms nothing: the position may go there unchecked.
-  _llseek(Sfx.ArchiveFile, fixed[kEndCommentLengthAt] | fixed[kEndCommentLengthAt + 1] << 8, FILE_CURRENT);
+  ArchiveSeek(fixed[kEndCommentLengthAt] | fixed[kEndCommentLengthAt + 1] << 8, FILE_CURRENT);
 }

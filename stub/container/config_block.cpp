@@ -6,6 +6,7 @@
 // the CRC switched off) cannot overrun them: an over-long text is cut.
 #include "container/config_block.h"
 
+#include "container/archive_file.h"
 #include "container/sfx_config.h"
 #include "startup/recovery.h"
 #include "startup/sfx_state.h"
@@ -31,12 +32,12 @@ void ReadConfigBlock() {
   if (length > kConfigBlockMaxSize) HeaderCorrupt();  // longer than any builder writes
   if (Sfx.SpannedSet) RequestDisk(1, true);
   LONG offset = static_cast<LONG>(config->ConfigBlockOffset);
-  if (_llseek(Sfx.ArchiveFile, offset, FILE_BEGIN) != offset) HeaderCorrupt();
+  if (ArchiveSeek(offset, FILE_BEGIN) != offset) HeaderCorrupt();
   // Extra zero bytes end every text even when the block lacks its NULs, and
   // give an empty sixth text to a block that has only five.
   CHAR block[kConfigBlockMaxSize + kConfigBlockTexts];
   FillBytes(block, 0, sizeof block);
-  if (_lread(Sfx.ArchiveFile, block, length) != length) HeaderCorrupt();  // block cut short
+  if (ArchiveRead(block, length) != length) HeaderCorrupt();  // block cut short
 
   const CHAR* text = TakeText(block, Sfx.TargetFolder, kPathBufferSize);
   text = TakeText(text, nullptr, 0);  // the builder's credit text is not used

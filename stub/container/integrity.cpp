@@ -9,6 +9,7 @@
 // still covers the table.
 #include "container/integrity.h"
 
+#include "container/archive_file.h"
 #include "container/message_table.h"
 #include "container/sfx_config.h"
 #include "startup/recovery.h"
@@ -59,13 +60,13 @@ void VerifyStubCrc() {
   DWORD size = config->ArchiveOffset;
   // The offset comes from the file: held against the file's real size before
   // that many bytes are allocated for the copy.
-  LONG fileSize = _llseek(Sfx.ArchiveFile, 0, FILE_END);
+  LONG fileSize = ArchiveSeek(0, FILE_END);
   if (fileSize < 0 || size > static_cast<DWORD>(fileSize)) HeaderCorrupt();  // the stub part cannot be there
   HGLOBAL handle = GlobalAlloc(GMEM_MOVEABLE, size ? size : 1);
   BYTE* copy = handle ? static_cast<BYTE*>(GlobalLock(handle)) : nullptr;
   if (!copy) HeaderCorrupt();  // no memory for the copy
-  if (_llseek(Sfx.ArchiveFile, 0, FILE_BEGIN) != 0 || size == 0) HeaderCorrupt();
-  if (_lread(Sfx.ArchiveFile, copy, size) != size) HeaderCorrupt();  // file shorter than the stub part
+  if (ArchiveSeek(0, FILE_BEGIN) != 0 || size == 0) HeaderCorrupt();
+  if (ArchiveRead(copy, size) != size) HeaderCorrupt();  // file shorter than the stub part
   uint32_t crc;
   bool afterHeaders = (config->SfxFlags & SfxFlag::CrcAfterHeaders) != 0;
   if (!ComputeStubCrc(copy, size, afterHeaders, config->SfxMarker, &crc)) HeaderCorrupt();
@@ -80,11 +81,11 @@ void VerifyEndRecord() {
   // The offset comes from the file: it must leave room for a signature
   // inside it (0xFFFFFFFF would also read as the seek's own failure value).
   DWORD offset = config->EndRecordOffset;
-  LONG fileSize = _llseek(Sfx.ArchiveFile, 0, FILE_END);
+  LONG fileSize = ArchiveSeek(0, FILE_END);
   BYTE signature[4];
   bool intact = fileSize >= 4 && offset <= static_cast<DWORD>(fileSize) - 4 &&
-                _llseek(Sfx.ArchiveFile, static_cast<LONG>(offset), FILE_BEGIN) == static_cast<LONG>(offset) &&
-                _lread(Sfx.ArchiveFile, signature, 4) == 4 &&
+                ArchiveSeek(static_cast<LONG>(offset), FILE_BEGIN) == static_cast<LONG>(offset) &&
+                ArchiveRead(signature, 4) == 4 &&
                 (!BytesDiffer(signature, Sfx.EndOfCentralSig, 4) ||
                  !BytesDiffer(signature, Sfx.DigitalSignatureSig, 4));
   if (!intact) FatalError(MsgText(MsgZipDamaged));  // the file was cut or changed

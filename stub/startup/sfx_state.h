@@ -80,6 +80,11 @@ struct SfxState {
 
   // archive/
   HFILE ArchiveFile;           // 0 when none is open
+  LONG ArchivePosition;        // where the next read of ArchiveFile starts
+  LONG FilePosition;           // where its file pointer stands; -1 when not known
+  BYTE* ReadAhead;             // kIoBlockAlloc bytes, local heap: read ahead of ArchivePosition
+  LONG ReadAheadAt;            // the file offset of ReadAhead's first byte
+  UINT ReadAheadLength;        // bytes in ReadAhead
   WORD CurrentDisk;
   DWORD SpannedSet;
   DWORD ExeOnFirstDisk;

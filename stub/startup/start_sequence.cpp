@@ -81,7 +81,8 @@ static void AllocateIoBuffers() {
   Sfx.SlideWindow = static_cast<BYTE*>(LocalAlloc(LPTR, kSlideWindowAlloc));
   Sfx.InputBuffer = static_cast<BYTE*>(LocalAlloc(LPTR, kIoBlockAlloc));
   Sfx.OutputBlock = static_cast<BYTE*>(LocalAlloc(LPTR, kIoBlockAlloc));
-  if (!Sfx.SlideWindow || !Sfx.InputBuffer || !Sfx.OutputBlock) HeaderCorrupt();  // no memory
+  Sfx.ReadAhead = static_cast<BYTE*>(LocalAlloc(LPTR, kIoBlockAlloc));
+  if (!Sfx.SlideWindow || !Sfx.InputBuffer || !Sfx.OutputBlock || !Sfx.ReadAhead) HeaderCorrupt();  // no memory
 }
 
 void InitContainer() {
@@ -141,7 +142,9 @@ void ReleaseIoBuffers() {
   if (Sfx.SlideWindow) LocalFree(Sfx.SlideWindow);
   if (Sfx.InputBuffer) LocalFree(Sfx.InputBuffer);
   if (Sfx.OutputBlock) LocalFree(Sfx.OutputBlock);
-  Sfx.SlideWindow = Sfx.InputBuffer = Sfx.OutputBlock = nullptr;
+  if (Sfx.ReadAhead) LocalFree(Sfx.ReadAhead);
+  Sfx.SlideWindow = Sfx.InputBuffer = Sfx.OutputBlock = Sfx.ReadAhead = nullptr;
+  Sfx.ReadAheadLength = 0;
   if (Sfx.ArchiveFile) _lclose(Sfx.ArchiveFile);
   if (Sfx.OutputFile) _lclose(Sfx.OutputFile);
   Sfx.ArchiveFile = Sfx.OutputFile = 0;

@@ -222,11 +222,11 @@ def theme_setup():
               tail=["/auto", lambda w: windows_path(os.path.join(w.folder, "never"))],
               after=lambda w: (ran_in_temp_and_gone("autofolder")(w),
                                expect(not os.path.exists(os.path.join(w.folder, "never")), "/auto FOLDER was used"))),
-        setup("question", temp + [probe("question", 7), "--prompt", QUESTION], [Box(QUESTION), NoFolderField()], 7,
+        setup("question", temp + [probe("question", 7), "--prompt", QUESTION], [Box(QUESTION, icon="question"), NoFolderField()], 7,
               steps=["--click", "OK", "--click", "Unzip"], after=ran_in_temp_and_gone("question")),
         setup("noauto", temp + [probe("noauto", 0)], [NoFolderField()], 0, steps=["--click", "Unzip"], tail=["/noauto"],
               after=ran_in_temp_and_gone("noauto")),
-        setup("closed", temp + [probe("closed", 7), "--prompt", QUESTION], [Box(QUESTION), NoFolderField()], 0,
+        setup("closed", temp + [probe("closed", 7), "--prompt", QUESTION], [Box(QUESTION, icon="question"), NoFolderField()], 0,
               steps=["--click", "OK", "--click", "Close"], after=nothing_left("closed")),
     ]
 

@@ -384,12 +384,25 @@ def small_files_source(workshop):
 _sets = {}
 
 
+def self_extractor_part(workshop):
+    """The bytes in front of the archive in a self-extractor of this run's
+    stub (image, resources, texts): what disk 1 of an ".EXE" set holds before
+    its part of the archive. Measured on a build of an empty folder."""
+    empty = os.path.join(workshop.folder, "empty-src")
+    os.makedirs(empty, exist_ok=True)
+    probe = os.path.join(workshop.folder, "probe.exe")
+    build_sfx(probe, ["-C", empty, "."])
+    return record_u32(open(probe, "rb").read(), RECORD_ARCHIVE_OFFSET)
+
+
 def built_set(workshop, name, source_of, volume_size, exe_volumes):
-    """The set NAME (built once per theme run)."""
+    """The set NAME (built once per theme run); volume_size is a number or a
+    function of the workshop."""
     key = (workshop.folder, name)
     if key not in _sets:
         source = source_of(workshop)
-        options = ["--span", str(volume_size)] + (["--exe-volumes"] if exe_volumes else []) + ["-C", source, "."]
+        size = volume_size(workshop) if callable(volume_size) else volume_size
+        options = ["--span", str(size)] + (["--exe-volumes"] if exe_volumes else []) + ["-C", source, "."]
         _sets[key] = DiskSet(os.path.join(workshop.folder, name), source, options, exe_volumes)
     return _sets[key]
 
@@ -404,7 +417,10 @@ def built_set(workshop, name, source_of, volume_size, exe_volumes):
 #   big data, ".EXE": disk 1 is the self-extractor with the first part; the
 #     later volumes hold 40,000 (cut chunks) or 40,960 = 20 x 2,048 bytes.
 #   small files: volume ends that fall inside the run of small files move a
-#     local header to the start of the next volume.
+#     local header to the start of the next volume. For ".EXE" volumes the
+#     size follows the self-extractor's own (which differs between the stubs
+#     and grows with them): disk 1 leaves 1,500 bytes of the random data
+#     beside it, so that disk 2 ends inside the small files.
 SETS = {
     # name: (source, volume size, ".EXE" volumes)
     "zip-cut": (spanned_source, 25576, False),
@@ -412,7 +428,7 @@ SETS = {
     "zip-headers": (small_files_source, 9100, False),
     "exe-cut": (spanned_source, 40000, True),
     "exe-aligned": (spanned_source, 40960, True),
-    "exe-headers": (small_files_source, 37000, True),
+    "exe-headers": (small_files_source, lambda w: self_extractor_part(w) + 1500, True),
 }
 
 
