@@ -13,6 +13,7 @@
 #include "startup/sfx_state.h"
 #include "ui/extraction_ui.h"
 #include "util/path_text.h"
+#include "util/utf8_text.h"
 
 #include <cctype>
 #include <cstdio>
@@ -123,6 +124,73 @@ std::string PosixPath(LPCSTR path) {
   }
   return out + ComponentToUtf8(component);
 }
+
+// UTF-8 text as UTF-16. Strict: an ill-formed sequence (RFC 3629, as
+// IsStrictUtf8 judges it) sets *ok to false and becomes U+FFFD.
+std::u16string Utf8ToUtf16(const std::string& text, bool* ok) {
+  std::u16string out;
+  *ok = true;
+  for (size_t i = 0; i < text.size();) {
+    size_t length = 1;
+    if (static_cast<BYTE>(text[i]) >= 0x80)
+      while (i + length < text.size() && length < 4 && (static_cast<BYTE>(text[i + length]) & 0xC0) == 0x80)
+        length++;
+    std::string one = text.substr(i, length);
+    i += length;
+    if (one[0] == '\0') {
+      out += u'\0';
+      continue;
+    }
+    if (!IsStrictUtf8(one.c_str())) {
+      *ok = false;
+      out += u'\uFFFD';
+      continue;
+    }
+    const BYTE* b = reinterpret_cast<const BYTE*>(one.data());
+    uint32_t c = length == 1 ? b[0]
+                 : length == 2 ? (b[0] & 0x1F) << 6 | (b[1] & 0x3F)
+                 : length == 3 ? (b[0] & 0x0F) << 12 | (b[1] & 0x3F) << 6 | (b[2] & 0x3F)
+                               : (b[0] & 0x07) << 18 | (b[1] & 0x3F) << 12 | (b[2] & 0x3F) << 6 | (b[3] & 0x3F);
+    if (c > 0xFFFF) {
+      c -= 0x10000;
+      out += static_cast<char16_t>(0xD800 + (c >> 10));
+      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(c);
+    }
+  }
+  return out;
+}
+
+// UTF-16 text as UTF-8; an unpaired surrogate becomes U+FFFD.
+std::string Utf16ToUtf8(const std::u16string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); i++) {
+    uint32_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF)
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+    else if (c >= 0xD800 && c <= 0xDFFF)
+      c = 0xFFFD;
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | c >> 6);
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | c >> 12);
+      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | c >> 18);
+      out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+std::string WideToUtf8(LPCWSTR wide) { return Utf16ToUtf8(wide ? std::u16string(wide) : std::u16string()); }
 
 int FirstButton(UINT type) {
   switch (type & 0xF) {
@@ -421,6 +489,18 @@ BOOL CreateDirectoryA(LPCSTR path, void*) {
   return mkdir(PosixPath(path).c_str(), 0755) == 0;
 }
 
+HANDLE CreateFileW(LPCWSTR path, DWORD, DWORD, void*, DWORD, DWORD, HANDLE) {
+  HFILE file = _lcreat(WideToUtf8(path).c_str(), 0);
+  return reinterpret_cast<HANDLE>(static_cast<intptr_t>(file));  // HFILE_ERROR is INVALID_HANDLE_VALUE
+}
+
+BOOL CreateDirectoryW(LPCWSTR path, void* security) { return CreateDirectoryA(WideToUtf8(path).c_str(), security); }
+
+DWORD GetFileAttributesW(LPCWSTR path) {
+  WIN32_FIND_DATAA data;
+  return FindAttributes(PosixPath(WideToUtf8(path).c_str()), &data) ? data.dwFileAttributes : INVALID_FILE_ATTRIBUTES;
+}
+
 UINT GetDriveTypeA(LPCSTR root) {
   auto found = Settings().driveTypes.find(static_cast<char>(toupper(root[0])));
   return found == Settings().driveTypes.end() ? DRIVE_NO_ROOT_DIR : found->second;
@@ -648,6 +728,29 @@ LPSTR lstrcpyA(LPSTR dst, LPCSTR src) { return strcpy(dst, src); }
 LPSTR lstrcatA(LPSTR dst, LPCSTR src) { return strcat(dst, src); }
 int lstrlenA(LPCSTR text) { return text ? static_cast<int>(strlen(text)) : 0; }
 int lstrcmpiA(LPCSTR a, LPCSTR b) { return strcasecmp(a, b); }
+int lstrlenW(LPCWSTR text) { return text ? static_cast<int>(std::u16string(text).size()) : 0; }
+
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPWSTR wide, int units) {
+  std::string in = length < 0 ? std::string(text) + '\0' : std::string(text, static_cast<size_t>(length));
+  if (codePage == CP_ACP) in = ComponentToUtf8(in);
+  bool ok;
+  std::u16string out = Utf8ToUtf16(in, &ok);
+  if (codePage != CP_ACP && !ok && (flags & MB_ERR_INVALID_CHARS)) return 0;
+  if (units == 0) return static_cast<int>(out.size());
+  if (out.size() > static_cast<size_t>(units)) return 0;
+  std::copy(out.begin(), out.end(), wide);
+  return static_cast<int>(out.size());
+}
+
+int WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR wide, int units, LPSTR text, int bytes, LPCSTR, BOOL*) {
+  if (codePage != CP_UTF8) return 0;
+  std::u16string in = units < 0 ? std::u16string(wide) + u'\0' : std::u16string(wide, static_cast<size_t>(units));
+  std::string out = Utf16ToUtf8(in);
+  if (bytes == 0) return static_cast<int>(out.size());
+  if (out.size() > static_cast<size_t>(bytes)) return 0;
+  memcpy(text, out.data(), out.size());
+  return static_cast<int>(out.size());
+}
 
 // wsprintfA's conversions: %[-][0][width][l](d|i|u|x|X|s|c) and %%; "l" changes
 // nothing, as long is 32 bits on Windows. Output stops at 1,024 bytes.
@@ -714,6 +817,10 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR title, UINT type) {
     box.answer = FirstButton(type);
   if (s.recording) s.boxes.push_back(box);
   return box.answer;
+}
+
+int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR title, UINT type) {
+  return MessageBoxA(owner, WideToUtf8(text).c_str(), WideToUtf8(title).c_str(), type);
 }
 
 HCURSOR LoadCursorA(HINSTANCE, LPCSTR name) { return reinterpret_cast<HCURSOR>(const_cast<LPSTR>(name)); }
