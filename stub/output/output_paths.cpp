@@ -72,7 +72,8 @@ static bool EndsInDotOrBlank(LPCSTR start, LPCSTR end) {
   return end > start && !currentFolder && (end[-1] == '.' || end[-1] == ' ');
 }
 
-bool IsSafeEntryName(LPCSTR name) {
+// The checks on one spelling of a name.
+static bool IsSafeSpelling(LPCSTR name) {
   LPCSTR p = name;
   if (IsPathSeparator(static_cast<BYTE>(*p))) p++;  // the one leading separator is dropped
   if (IsPathSeparator(static_cast<BYTE>(*p))) return false;  // still absolute: a network or root path
@@ -86,6 +87,40 @@ bool IsSafeEntryName(LPCSTR name) {
     if (!*p) return true;
     component = p + 1;
   }
+}
+
+// Format notes (UTF-8): the full-width forms U+FF01-FF5E of the ASCII
+// characters '!' to '~' and the ideographic space U+3000 are not path
+// syntax to Windows' wide API, which makes "．．" a file of that name; but
+// the best-fit conversion to an ANSI code page turns them into '.', '/',
+// '\\', ':', "CON" and ' ', so any program that later handles the name
+// through the ANSI API would see ".." or a device. A UTF-8 name is
+// therefore also checked in this folded spelling. Every full-width form is
+// three bytes in UTF-8 (EF BC 81 to EF BD 9E, E3 80 80) and folds to one,
+// so the folded name fits where the name did.
+static void FoldFullWidthForms(LPCSTR name, LPSTR folded) {
+  const BYTE* p = reinterpret_cast<const BYTE*>(name);
+  while (*p) {
+    UINT unit = p[0] == 0xEF && (p[1] == 0xBC || p[1] == 0xBD) && p[2] ? (p[1] & 1) << 6 | (p[2] & 0x3F) : 0;
+    if (unit >= 0x01 && unit <= 0x5E) {  // U+FF01 to U+FF5E: '!' to '~'
+      *folded++ = static_cast<CHAR>(unit + 0x20);
+      p += 3;
+    } else if (p[0] == 0xE3 && p[1] == 0x80 && p[2] == 0x80) {  // U+3000, the ideographic space
+      *folded++ = ' ';
+      p += 3;
+    } else {
+      *folded++ = static_cast<CHAR>(*p++);
+    }
+  }
+  *folded = '\0';
+}
+
+bool IsSafeEntryName(LPCSTR name) {
+  if (!IsSafeSpelling(name)) return false;
+  if (!Sfx.EntryUtf8) return true;
+  CHAR folded[kEntryTextSize];
+  FoldFullWidthForms(name, folded);
+  return IsSafeSpelling(folded);
 }
 
 static void ReplaceSlashes(LPSTR path) {

@@ -11,7 +11,9 @@
 // NUL, CONIN$, CONOUT$, COM1-9, LPT1-9 and COM/LPT with a superscript digit,
 // with or without blanks and an extension), or a component ending in a dot
 // or a blank (but for a lone "."), which Windows would open under another
-// name.
+// name. A UTF-8 name (Sfx.EntryUtf8, already checked to be well-formed)
+// must also pass with its full-width forms folded to ASCII, as Windows'
+// best-fit conversion to ANSI folds them ("．．" is ".." there).
 bool IsSafeEntryName(LPCSTR name);
 
 // Joins TargetFolder and EntryName into EntryName (separators become '\\').
