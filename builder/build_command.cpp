@@ -43,6 +43,8 @@ struct BuildOptions {
   bool noStubCrc = false, crcFromStart = false, exeVolumes = false, splitSet = false;
   int level = 9;
   unsigned codePage = 1252;
+  bool ansiNames = false;
+  unsigned zipCodePage = 437;
   uint32_t span = 0;
   std::vector<std::string> excludes;
   bool followLinks = false;
@@ -95,11 +97,12 @@ bool DateFromEnvironment(int64_t* seconds_ret, bool* have_ret) {
   return ParseDate(epoch, seconds_ret);
 }
 
-// "1252" or "932": the code page; 0 for anything else.
-unsigned ParseCodePage(const std::string& text) {
+// A code page number that `accepted` allows; 0 for anything else.
+unsigned ParseCodePage(const std::string& text, bool (*accepted)(unsigned)) {
   char* end = nullptr;
   unsigned long value = strtoul(text.c_str(), &end, 10);
-  return end != text.c_str() && !*end && IsSupportedCodePage(static_cast<unsigned>(value)) ? static_cast<unsigned>(value) : 0;
+  bool number = end != text.c_str() && !*end && value < 65536;
+  return number && accepted(static_cast<unsigned>(value)) ? static_cast<unsigned>(value) : 0;
 }
 
 // Applies the option `name` (known to the table) with its value; the reason
@@ -138,7 +141,13 @@ std::string ApplyOption(const std::string& name, const std::string& value, Build
     if (value.size() != 1 || value[0] < '0' || value[0] > '9') return "--level takes 0 to 9";
     o->level = value[0] - '0';
   } else if (name == "--codepage") {
-    if (!(o->codePage = ParseCodePage(value))) return "--codepage takes 1252 or 932";
+    if (!(o->codePage = ParseCodePage(value, IsSupportedCodePage)))
+      return "--codepage takes a Windows ANSI code page: 1250 to 1258, 874, 932, 936, 949 or 950";
+  } else if (name == "--zip-codepage") {
+    if (!(o->zipCodePage = ParseCodePage(value, IsKnownCodePage)))
+      return "--zip-codepage takes a code page this system can convert, such as 437, 850, 866 or 932";
+  } else if (name == "--ansi-names") {
+    o->ansiNames = true;
   } else if (name == "--span") {
     if (!(o->span = ParseSize(value))) return "--span needs a size in bytes";
   } else if (name == "--caption-title") o->captionTitle = true;
@@ -233,7 +242,7 @@ void FitDefaultInfo(unsigned codePage, std::string* info) {
   if (info->size() <= kInfoTextLimit) return;
   size_t kept = 0;
   while (kept < info->size()) {
-    size_t step = codePage == 932 && IsDoubleByteLead(static_cast<uint8_t>((*info)[kept])) ? 2 : 1;
+    size_t step = IsDoubleByteLead(static_cast<uint8_t>((*info)[kept]), codePage) ? 2 : 1;
     if (kept + step > kInfoTextLimit) break;
     kept += step;
   }
@@ -279,9 +288,11 @@ bool LoadStub(const BuildOptions& o, std::vector<uint8_t>* stub, std::string* er
   return true;
 }
 
+NameEncoding NamesOf(const BuildOptions& o) { return {o.ansiNames, o.codePage, o.zipCodePage}; }
+
 bool LoadArchive(const BuildOptions& o, ZipArchive* archive, std::string* error) {
   if (o.zip.empty()) {
-    FileSource source{o.baseFolder, o.paths, o.level, o.codePage, o.excludes, o.followLinks, o.haveDate,
+    FileSource source{o.baseFolder, o.paths, o.level, NamesOf(o), o.excludes, o.followLinks, o.haveDate,
                       o.latestDate};
     return ZipFromFiles(source, archive, error);
   }
@@ -302,7 +313,8 @@ bool LoadArchive(const BuildOptions& o, ZipArchive* archive, std::string* error)
   if (o.havePassword && Utf8ToCodePage(o.password, o.codePage, &inCodePage) && inCodePage != o.password)
     passwords.push_back(inCodePage);
   if (!ReadZip(bytes, archive, error) || !DecryptAesEntries(archive, passwords, error) ||
-      !ReencodeEntries(archive, o.level, error) || !CheckEntryData(*archive, error)) {
+      !ReencodeEntries(archive, o.level, error) || !CheckEntryData(*archive, error) ||
+      !RestoreWrappedNames(archive, NamesOf(o), error)) {
     *error = o.zip + ": " + *error;
     return false;
   }
