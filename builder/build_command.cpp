@@ -45,6 +45,7 @@ struct BuildOptions {
   unsigned codePage = 1252;
   bool ansiNames = false;
   unsigned zipCodePage = 437;
+  bool zipCodePageGiven = false;
   uint32_t span = 0;
   std::vector<std::string> excludes;
   bool followLinks = false;
@@ -146,6 +147,7 @@ std::string ApplyOption(const std::string& name, const std::string& value, Build
   } else if (name == "--zip-codepage") {
     if (!(o->zipCodePage = ParseCodePage(value, IsKnownCodePage)))
       return "--zip-codepage takes a code page this system can convert, such as 437, 850, 866 or 932";
+    o->zipCodePageGiven = true;
   } else if (name == "--ansi-names") {
     o->ansiNames = true;
   } else if (name == "--span") {
@@ -288,7 +290,7 @@ bool LoadStub(const BuildOptions& o, std::vector<uint8_t>* stub, std::string* er
   return true;
 }
 
-NameEncoding NamesOf(const BuildOptions& o) { return {o.ansiNames, o.codePage, o.zipCodePage}; }
+NameEncoding NamesOf(const BuildOptions& o) { return {o.ansiNames, o.codePage, o.zipCodePage, o.zipCodePageGiven}; }
 
 bool LoadArchive(const BuildOptions& o, ZipArchive* archive, std::string* error) {
   if (o.zip.empty()) {

@@ -9,6 +9,7 @@ namespace {
 
 constexpr uint16_t kUnicodePathFieldId = 0x7075;  // Info-ZIP Unicode Path extra field
 constexpr uint8_t kUnicodePathVersion = 1;
+constexpr unsigned kMadeByUnix = 3;  // the high byte of "version made by"
 
 // Format notes (APPNOTE 4.6.9): the Info-ZIP Unicode Path field holds a
 // version byte (1), the CRC-32 of the name as stored in the header, and the
@@ -52,8 +53,10 @@ bool StoreEntryName(const std::string& utf8, const NameEncoding& encoding, ZipEn
   return false;
 }
 
-bool ReadEntryNameAsUtf8(const ZipEntry& entry, unsigned zipCodePage, std::string* utf8_ret, std::string* error_ret) {
+bool ReadEntryNameAsUtf8(const ZipEntry& entry, const NameEncoding& encoding, std::string* utf8_ret,
+                         std::string* error_ret) {
   const std::string& stored = entry.name;
+  unsigned zipCodePage = encoding.zipCodePage;
   if (entry.flags & kFlagUtf8Name) {
     *utf8_ret = stored;
     if (IsValidUtf8(stored)) return true;
@@ -66,6 +69,11 @@ bool ReadEntryNameAsUtf8(const ZipEntry& entry, unsigned zipCodePage, std::strin
   }
   if (UnicodePathField(entry.centralExtra, stored, utf8_ret) || UnicodePathField(entry.localExtra, stored, utf8_ret))
     return true;
+  bool madeOnUnix = (entry.versionMadeBy >> 8) == kMadeByUnix;
+  if (!encoding.zipCodePageGiven && madeOnUnix && IsValidUtf8(stored)) {
+    *utf8_ret = stored;
+    return true;
+  }
   if (CodePageToUtf8(stored, zipCodePage, utf8_ret)) return true;
   *error_ret = "entry \"" + ShownAsUtf8(stored, zipCodePage) + "\" has a name that means nothing in code page " +
                std::to_string(zipCodePage) + " (see --zip-codepage)";
@@ -75,7 +83,7 @@ bool ReadEntryNameAsUtf8(const ZipEntry& entry, unsigned zipCodePage, std::strin
 bool RestoreWrappedNames(ZipArchive* archive, const NameEncoding& encoding, std::string* error_ret) {
   for (ZipEntry& entry : archive->entries) {
     std::string utf8;
-    if (!ReadEntryNameAsUtf8(entry, encoding.zipCodePage, &utf8, error_ret) ||
+    if (!ReadEntryNameAsUtf8(entry, encoding, &utf8, error_ret) ||
         !StoreEntryName(utf8, encoding, &entry, error_ret))
       return false;
     if (entry.name.size() > kNameLimit) {

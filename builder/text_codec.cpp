@@ -81,7 +81,10 @@ bool IsPlainAscii(const std::string& text) {
 }
 
 std::string ShownAsUtf8(const std::string& text, unsigned codePage) {
-  if (IsValidUtf8(text)) return text;
+  return IsValidUtf8(text) ? text : ReadInCodePage(text, codePage);
+}
+
+std::string ReadInCodePage(const std::string& text, unsigned codePage) {
   iconv_t converter = iconv_open("UTF-8", IconvName(codePage).c_str());
   if (converter == reinterpret_cast<iconv_t>(-1)) return text;
   std::string shown;

@@ -35,3 +35,7 @@ bool IsPlainAscii(const std::string& text);
 // when it is valid UTF-8 (ASCII included), else read in the code page, with
 // bytes the code page lacks shown as "?".
 std::string ShownAsUtf8(const std::string& text, unsigned codePage);
+
+// Text read in the code page whatever it holds, as UTF-8, with bytes the
+// code page lacks shown as "?".
+std::string ReadInCodePage(const std::string& text, unsigned codePage);
