@@ -404,7 +404,10 @@ def built_set(workshop, name, source_of, volume_size, exe_volumes):
 #   big data, ".EXE": disk 1 is the self-extractor with the first part; the
 #     later volumes hold 40,000 (cut chunks) or 40,960 = 20 x 2,048 bytes.
 #   small files: volume ends that fall inside the run of small files move a
-#     local header to the start of the next volume.
+#     local header to the start of the next volume. With ".EXE" volumes the
+#     size is counted from the stub's own size (disk 1 holds the stub), so
+#     that disk 1 ends at the same place in the archive whatever the stub's
+#     size.
 SETS = {
     # name: (source, volume size, ".EXE" volumes)
     "zip-cut": (spanned_source, 25576, False),
@@ -412,13 +415,13 @@ SETS = {
     "zip-headers": (small_files_source, 9100, False),
     "exe-cut": (spanned_source, 40000, True),
     "exe-aligned": (spanned_source, 40960, True),
-    "exe-headers": (small_files_source, 37000, True),
+    "exe-headers": (small_files_source, lambda: os.path.getsize(STUB) + 1160, True),
 }
 
 
 def spanned_set(name):
     source, size, exe_volumes = SETS[name]
-    return lambda w: built_set(w, name, source, size, exe_volumes)
+    return lambda w: built_set(w, name, source, size() if callable(size) else size, exe_volumes)
 
 
 def layout_has(kind, entry=None, skipped=()):
