@@ -83,11 +83,9 @@ bool IsValidUtf8(const std::string& text) {
   return true;
 }
 
-// A path component in the ANSI code page, as UTF-8 for the Linux side; a
-// component that already is valid UTF-8 (a name made on Linux, or a folder
-// the user gave) stays as it is.
-std::string ComponentToUtf8(const std::string& component) {
-  if (IsValidUtf8(component)) return component;
+// A path component read in the ANSI code page, whatever its bytes, as
+// UTF-8 for the Linux side.
+std::string CodePageToUtf8(const std::string& component) {
   const char* codePage = Settings().codePage == 932 ? "CP932" : "CP1252";
   iconv_t converter = iconv_open("UTF-8", codePage);
   if (converter == reinterpret_cast<iconv_t>(-1)) return component;
@@ -102,9 +100,37 @@ std::string ComponentToUtf8(const std::string& component) {
   return out;
 }
 
+// A path component in the ANSI code page, as UTF-8 for the Linux side; a
+// component that already is valid UTF-8 (a name made on Linux, or a folder
+// the user gave) stays as it is.
+std::string ComponentToUtf8(const std::string& component) {
+  return IsValidUtf8(component) ? component : CodePageToUtf8(component);
+}
+
+// Where the entry's own part begins in a path the stub made for an entry
+// whose name is in the code page (no UTF-8 flag): after the destination
+// folder, compared with '/' and '\\' alike (the stub turns every '/' into
+// '\\'). That part is read in the code page whatever its bytes, as Windows
+// reads it, so that an unflagged name which happens to be valid UTF-8 comes
+// out here as it would there. 0 when the path is no such entry's path (or
+// the destination is the current folder: then no part of a path can be
+// told to be the entry's, and every component is read as above).
+size_t AnsiEntryPartStart(LPCSTR path) {
+  if (!Sfx.ExtractionActive || Sfx.EntryUtf8) return 0;
+  size_t length = strlen(Sfx.TargetFolder);
+  for (size_t i = 0; i < length; i++) {
+    char a = path[i], b = Sfx.TargetFolder[i];
+    bool bothSeparators = (a == '/' || a == '\\') && (b == '/' || b == '\\');
+    if (a != b && !bothSeparators) return 0;
+  }
+  return length;
+}
+
 // A Windows path as a POSIX one: a mapped drive leads into its folder,
-// single-byte backslashes become '/', and each component is made UTF-8.
+// single-byte backslashes become '/', and each component is made UTF-8
+// (those of an unflagged entry's own part from the code page, as above).
 std::string PosixPath(LPCSTR path) {
+  LPCSTR entryPart = path + AnsiEntryPartStart(path);
   std::string out, component;
   if (path[0] && path[1] == ':') {
     auto mapped = Settings().driveFolders.find(static_cast<char>(toupper(path[0])));
@@ -113,16 +139,22 @@ std::string PosixPath(LPCSTR path) {
       path += 2;
     }
   }
+  LPCSTR componentStart = path;
+  auto converted = [&] {
+    bool entryOwn = entryPart > path && componentStart >= entryPart;
+    return entryOwn ? CodePageToUtf8(component) : ComponentToUtf8(component);
+  };
   for (LPCSTR p = path; *p; p = CharNextA(p)) {
     LPCSTR next = CharNextA(p);
     if (next == p + 1 && (*p == '\\' || *p == '/')) {
-      out += ComponentToUtf8(component) + '/';
+      out += converted() + '/';
       component.clear();
+      componentStart = next;
     } else {
       component.append(p, next);
     }
   }
-  return out + ComponentToUtf8(component);
+  return out + converted();
 }
 
 // UTF-8 text as UTF-16. Strict: an ill-formed sequence (RFC 3629, as
