@@ -132,8 +132,10 @@ void ProcessLocalEntry() {
   SkipRecordBytes(header.ExtraLength);
   Sfx.EntryUtf8 = (header.Flags & kFlagNameInUtf8) ? 1 : 0;
   RefuseUnsafeName();
-  if (Sfx.EntryUtf8 && (Sfx.PlatformVersion & kVersionWithoutWideApi))
+  if (Sfx.EntryUtf8 && (Sfx.PlatformVersion & kVersionWithoutWideApi)) {
+    Sfx.EntryUtf8 = 0;  // the box, too, goes through the ANSI API there
     FatalError(MsgText(MsgNoWideNames));  // the name can only be made through the wide API
+  }
   CheckEntrySizes();
   LPSTR last = LastChar(Sfx.EntryName);
   if (last && IsPathSeparator(static_cast<BYTE>(*last)) && !IsMultiByteChar(last))

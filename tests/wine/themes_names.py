@@ -16,6 +16,8 @@ from themes_password import same_tree
 UNSAFE_NAME = "Zip file contains an unsafe file name: %s - unzip operation cancelled."
 OVERWRITE = "File %s already exists.  Overwrite file?"
 CANNOT_CREATE = "Can't create output file: %s"
+NO_WIDE_NAMES = ("Zip file contains Unicode file names, which this version of Windows cannot create - unzip "
+                 "operation cancelled.")
 
 # The names of the table; "LONG" stands for a name that makes the path under
 # the destination folder 240 characters long.
@@ -138,7 +140,26 @@ def theme_utf8_names():
         archive = raw_name_zip([n.encode("cp932") for n in cp932], os.path.join(w.folder, "cp932.zip"))
         return w.wrap("cp932", archive, "--zip-codepage", "932")
 
+    # Windows 98 (Wine's per-program version): no wide API, so a UTF-8 entry
+    # ends the run in words; the plain entry before it is written.
+    def on_windows_98(w):
+        source = os.path.join(w.folder, "w98-src")
+        if not os.path.isdir(source):
+            os.makedirs(source)
+            for name in ("a-plain.txt", "b-café.txt"):
+                with open(os.path.join(source, name), "w", encoding="utf-8") as f:
+                    f.write(name)
+        exe = w.build("win98names", source=source)
+        wine_run("reg", "add", "HKCU\\Software\\Wine\\AppDefaults\\win98names.exe", "/v", "Version", "/t",
+                 "REG_SZ", "/d", "win98", "/f")
+        return exe
+
     return [
+        Case("Windows 98 has no wide API: the UTF-8 entry is refused in words", on_windows_98,
+             [Box(NO_WIDE_NAMES, icon="error", owner="yes")], EXIT_ERROR_BOX,
+             actions=["--when", "Unicode file names", "--click", "OK"], args=unattended("w98"), unattended=True,
+             after=lambda w: expect(sorted(os.listdir(target(w, "w98"))) == ["a-plain.txt"],
+                                    "wrote %r" % os.listdir(target(w, "w98")))),
         Case("names in every script, built from a folder", from_folder, None, EXIT_NORMAL,
              actions=["--utf8", "--read"], args=unattended("folder"),
              after=lambda w: same_tree(script_tree(w, target(w, "folder")), target(w, "folder"))),
