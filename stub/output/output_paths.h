@@ -27,7 +27,9 @@ int CreateEntryFolders();
 bool IsValidDrive(LPCSTR path);
 
 // 0 when a file or folder `path` exists, 1 when none does; *isFolder (when
-// given) becomes FILE_ATTRIBUTE_DIRECTORY for a folder.
+// given) becomes FILE_ATTRIBUTE_DIRECTORY for a folder. While the current
+// entry's name is UTF-8 (Sfx.EntryUtf8), path is UTF-8 and is looked up
+// through the wide API, as MakeFolder creates it.
 int PathExists(LPCSTR path, DWORD* isFolder = nullptr);
 
 // 0 when the folder was created, 1 otherwise.
