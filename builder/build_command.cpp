@@ -48,6 +48,9 @@ struct BuildOptions {
   unsigned threads = DefaultThreads();
   bool quiet = false;
   unsigned codePage = 1252;
+  bool ansiNames = false;
+  unsigned zipCodePage = 437;
+  bool zipCodePageGiven = false;
   uint32_t span = 0;
   std::vector<std::string> excludes;
   bool followLinks = false;
@@ -105,11 +108,12 @@ bool DateFromEnvironment(int64_t* seconds_ret, bool* have_ret) {
   return ParseDate(epoch, seconds_ret);
 }
 
-// "1252" or "932": the code page; 0 for anything else.
-unsigned ParseCodePage(const std::string& text) {
+// A code page number that `accepted` allows; 0 for anything else.
+unsigned ParseCodePage(const std::string& text, bool (*accepted)(unsigned)) {
   char* end = nullptr;
   unsigned long value = strtoul(text.c_str(), &end, 10);
-  return end != text.c_str() && !*end && IsSupportedCodePage(static_cast<unsigned>(value)) ? static_cast<unsigned>(value) : 0;
+  bool number = end != text.c_str() && !*end && value < 65536;
+  return number && accepted(static_cast<unsigned>(value)) ? static_cast<unsigned>(value) : 0;
 }
 
 // "run,about,help", "none": the hide bits of the buttons left out; false
@@ -203,7 +207,14 @@ std::string ApplyOption(const std::string& name, const std::string& value, Build
   } else if (name == "-q") {
     o->quiet = true;
   } else if (name == "--codepage") {
-    if (!(o->codePage = ParseCodePage(value))) return "--codepage takes 1252 or 932";
+    if (!(o->codePage = ParseCodePage(value, IsSupportedCodePage)))
+      return "--codepage takes a Windows ANSI code page: 1250 to 1258, 874, 932, 936, 949 or 950";
+  } else if (name == "--zip-codepage") {
+    if (!(o->zipCodePage = ParseCodePage(value, IsKnownCodePage)))
+      return "--zip-codepage takes a code page this system can convert, such as 437, 850, 866 or 932";
+    o->zipCodePageGiven = true;
+  } else if (name == "--ansi-names") {
+    o->ansiNames = true;
   } else if (name == "--span") {
     if (!(o->span = ParseSize(value))) return "--span needs a size in bytes";
   } else if (name == "--text") {
@@ -336,7 +347,7 @@ void FitDefaultInfo(unsigned codePage, std::string* info) {
   if (info->size() <= kInfoTextLimit) return;
   size_t kept = 0;
   while (kept < info->size()) {
-    size_t step = codePage == 932 && IsDoubleByteLead(static_cast<uint8_t>((*info)[kept])) ? 2 : 1;
+    size_t step = IsDoubleByteLead(static_cast<uint8_t>((*info)[kept]), codePage) ? 2 : 1;
     if (kept + step > kInfoTextLimit) break;
     kept += step;
   }
@@ -459,13 +470,15 @@ bool LoadStub(const BuildOptions& o, std::vector<uint8_t>* stub, std::string* er
   return true;
 }
 
+NameEncoding NamesOf(const BuildOptions& o) { return {o.ansiNames, o.codePage, o.zipCodePage, o.zipCodePageGiven}; }
+
 bool LoadArchive(const BuildOptions& o, ZipArchive* archive, std::string* error) {
   if (o.zip.empty()) {
     FileSource source;
     source.baseFolder = o.baseFolder;
     source.paths = o.paths;
     source.level = o.level;
-    source.codePage = o.codePage;
+    source.names = NamesOf(o);
     source.excludes = o.excludes;
     source.followLinks = o.followLinks;
     source.threads = o.threads;
@@ -491,7 +504,8 @@ bool LoadArchive(const BuildOptions& o, ZipArchive* archive, std::string* error)
   if (o.havePassword && Utf8ToCodePage(o.password, o.codePage, &inCodePage) && inCodePage != o.password)
     passwords.push_back(inCodePage);
   if (!ReadZip(bytes, archive, error) || !DecryptAesEntries(archive, passwords, error) ||
-      !ReencodeEntries(archive, o.level, error) || !CheckEntryData(*archive, error)) {
+      !ReencodeEntries(archive, o.level, error) || !CheckEntryData(*archive, error) ||
+      !RestoreWrappedNames(archive, NamesOf(o), error)) {
     *error = o.zip + ": " + *error;
     return false;
   }

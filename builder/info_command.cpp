@@ -164,6 +164,22 @@ std::string Quoted(const std::string& raw) {
   return out + "\"";
 }
 
+// How the self-extractor reads an entry's name: in UTF-8 when flag bit 11
+// is set, else in the system's ANSI code page (as kShownCodePage here).
+enum class NameKind { Ascii, Utf8, CodePage };
+
+const char* const kNameKindWords[] = {"ascii", "utf-8", "ansi"};  // by NameKind
+
+NameKind NameKindOf(const ZipEntry& e) {
+  if (e.flags & kFlagUtf8Name) return NameKind::Utf8;
+  return IsPlainAscii(e.name) ? NameKind::Ascii : NameKind::CodePage;
+}
+
+// An entry's name in UTF-8 as the self-extractor reads it.
+std::string EntryName(const ZipEntry& e) {
+  return NameKindOf(e) == NameKind::CodePage ? ReadInCodePage(e.name, kShownCodePage) : ShownAsUtf8(e.name, kShownCodePage);
+}
+
 const char* MethodName(const ZipEntry& e) { return e.method == 8 ? "deflated" : e.method == 0 ? "stored" : "other"; }
 
 // One entry's line; an entry the builder re-encoded says what it was.
@@ -171,8 +187,10 @@ void PrintEntry(const ZipEntry& e) {
   uint16_t original = ReencodedFrom(e);
   std::string notes = (e.flags & kFlagEncryptedEntry) ? "  (encrypted)" : "";
   if (original) notes += "  (re-encoded from " + MethodInWords(original) + ")";
+  if (NameKindOf(e) == NameKind::Utf8) notes += "  (UTF-8 name)";
+  if (NameKindOf(e) == NameKind::CodePage) notes += "  (name in the ANSI code page, shown as 1252)";
   printf("  %-8s %10u %10zu %08x  %s%s\n", MethodName(e), e.uncompressedSize, e.data.size(), e.crc32,
-         ShownAsUtf8(e.name, kShownCodePage).c_str(), notes.c_str());
+         EntryName(e).c_str(), notes.c_str());
 }
 
 void PrintArchive(const SfxView& v, bool everyEntry) {
@@ -293,9 +311,10 @@ void PrintJson(const SfxView& v) {
   for (size_t i = 0; i < v.archive.entries.size(); i++) {
     const ZipEntry& e = v.archive.entries[i];
     printf("%s\n    {\"name\": %s, \"method\": %u, \"size\": %u, \"packed\": %zu, \"crc32\": %u, \"encrypted\": %s, "
-           "\"dos_date\": %u, \"dos_time\": %u, \"reencoded_from\": %u}",
-           i ? "," : "", Json(e.name).c_str(), e.method, e.uncompressedSize, e.data.size(), e.crc32,
-           (e.flags & kFlagEncryptedEntry) ? "true" : "false", e.modDate, e.modTime, ReencodedFrom(e));
+           "\"dos_date\": %u, \"dos_time\": %u, \"reencoded_from\": %u, \"name_encoding\": \"%s\"}",
+           i ? "," : "", Json(EntryName(e)).c_str(), e.method, e.uncompressedSize, e.data.size(), e.crc32,
+           (e.flags & kFlagEncryptedEntry) ? "true" : "false", e.modDate, e.modTime, ReencodedFrom(e),
+           kNameKindWords[static_cast<int>(NameKindOf(e))]);
   }
   printf("\n  ]\n}\n");
 }

@@ -1,25 +1,39 @@
-// UTF-8 to the Windows ANSI code pages (see text_codec.h).
+// Code page conversions through iconv (see text_codec.h).
 #include "builder/text_codec.h"
 
 #include <iconv.h>
 
 #include <cerrno>
 
-bool IsSupportedCodePage(unsigned codePage) { return codePage == 1252 || codePage == 932; }
+namespace {
 
-bool Utf8ToCodePage(const std::string& utf8, unsigned codePage, std::string* out) {
-  iconv_t converter = iconv_open(codePage == 932 ? "CP932" : "CP1252", "UTF-8");
+std::string IconvName(unsigned codePage) { return "CP" + std::to_string(codePage); }
+
+// Converts all of `in` from one iconv encoding to another; false when iconv
+// does not know either or a sequence cannot be converted.
+bool Convert(const std::string& in, const std::string& from, const std::string& to, std::string* out) {
+  iconv_t converter = iconv_open(to.c_str(), from.c_str());
   if (converter == reinterpret_cast<iconv_t>(-1)) return false;
-  std::string in = utf8;
-  out->assign(utf8.size() * 2 + 4, '\0');
-  char* from = in.data();
-  char* to = out->data();
-  size_t fromLeft = in.size(), toLeft = out->size();
-  bool ok = iconv(converter, &from, &fromLeft, &to, &toLeft) != static_cast<size_t>(-1);
+  std::string source = in;
+  out->assign(in.size() * 4 + 4, '\0');
+  char* fromAt = source.data();
+  char* toAt = out->data();
+  size_t fromLeft = source.size(), toLeft = out->size();
+  bool ok = iconv(converter, &fromAt, &fromLeft, &toAt, &toLeft) != static_cast<size_t>(-1) &&
+            iconv(converter, nullptr, nullptr, &toAt, &toLeft) != static_cast<size_t>(-1);
   iconv_close(converter);
   out->resize(out->size() - toLeft);
   return ok;
 }
+
+bool IconvKnows(unsigned codePage) {
+  iconv_t converter = iconv_open("UTF-8", IconvName(codePage).c_str());
+  if (converter == reinterpret_cast<iconv_t>(-1)) return false;
+  iconv_close(converter);
+  return true;
+}
+
+}  // namespace
 
 bool Utf8ToUtf16(const std::string& utf8, std::u16string* out) {
   out->clear();
@@ -75,7 +89,27 @@ std::string Utf16ToUtf8(const std::u16string& utf16) {
 
 bool IsDoubleByteLead(uint8_t byte) { return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC); }
 
-namespace {
+bool IsSupportedCodePage(unsigned codePage) {
+  bool windowsAnsi = codePage == 874 || codePage == 932 || codePage == 936 || codePage == 949 || codePage == 950 ||
+                     (codePage >= 1250 && codePage <= 1258);
+  return windowsAnsi && IconvKnows(codePage);
+}
+
+bool IsKnownCodePage(unsigned codePage) { return codePage > 0 && codePage < 65000 && IconvKnows(codePage); }
+
+bool Utf8ToCodePage(const std::string& utf8, unsigned codePage, std::string* out) {
+  return Convert(utf8, "UTF-8", IconvName(codePage), out);
+}
+
+bool CodePageToUtf8(const std::string& text, unsigned codePage, std::string* out) {
+  return Convert(text, IconvName(codePage), "UTF-8", out);
+}
+
+bool IsDoubleByteLead(uint8_t byte, unsigned codePage) {
+  if (codePage == 932) return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+  if (codePage == 936 || codePage == 949 || codePage == 950) return byte >= 0x81 && byte <= 0xFE;
+  return false;
+}
 
 bool IsValidUtf8(const std::string& text) {
   for (size_t i = 0; i < text.size();) {
@@ -84,16 +118,28 @@ bool IsValidUtf8(const std::string& text) {
     if (!length || i + length > text.size()) return false;
     for (size_t k = 1; k < length; k++)
       if ((static_cast<unsigned char>(text[i + k]) >> 6) != 2) return false;
+    // Overlong forms, surrogates and code points above U+10FFFF (RFC 3629).
+    unsigned char next = length > 1 ? static_cast<unsigned char>(text[i + 1]) : 0;
+    if ((length == 2 && c < 0xC2) || (c == 0xE0 && next < 0xA0) || (c == 0xED && next > 0x9F) ||
+        (c == 0xF0 && next < 0x90) || (c == 0xF4 && next > 0x8F) || c > 0xF4)
+      return false;
     i += length;
   }
   return true;
 }
 
-}  // namespace
+bool IsPlainAscii(const std::string& text) {
+  for (unsigned char c : text)
+    if (c >= 0x80) return false;
+  return true;
+}
 
 std::string ShownAsUtf8(const std::string& text, unsigned codePage) {
-  if (IsValidUtf8(text)) return text;
-  iconv_t converter = iconv_open("UTF-8", codePage == 932 ? "CP932" : "CP1252");
+  return IsValidUtf8(text) ? text : ReadInCodePage(text, codePage);
+}
+
+std::string ReadInCodePage(const std::string& text, unsigned codePage) {
+  iconv_t converter = iconv_open("UTF-8", IconvName(codePage).c_str());
   if (converter == reinterpret_cast<iconv_t>(-1)) return text;
   std::string shown;
   char* from = const_cast<char*>(text.data());

@@ -78,8 +78,7 @@ bool StoredName(const std::string& path, std::string* name_ret, std::string* err
 bool Collector::AddFolder(const std::string& diskPath, const std::string& name, const struct stat& info) {
   if (!name.empty()) {
     ZipEntry entry;
-    if (!Utf8ToCodePage(name + "/", source.codePage, &entry.name))
-      return Fail("the name \"" + name + "\" cannot be written in code page " + std::to_string(source.codePage));
+    if (!StoreEntryName(name + "/", source.names, &entry, error)) return false;
     if (entry.name.size() > kNameLimit) return Fail("the name \"" + name + "/\" is over 200 bytes");
     entry.versionMadeBy = kMadeByUnix;
     entry.versionNeeded = 10;
@@ -107,8 +106,7 @@ bool Collector::AddFile(const std::string& diskPath, const std::string& name, co
   if (!in) return FailWithReason("cannot read " + diskPath);
   std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), {});
   ZipEntry entry;
-  if (!Utf8ToCodePage(name, source.codePage, &entry.name))
-    return Fail("the name \"" + name + "\" cannot be written in code page " + std::to_string(source.codePage));
+  if (!StoreEntryName(name, source.names, &entry, error)) return false;
   if (entry.name.size() > kNameLimit) return Fail("the name \"" + name + "\" is over 200 bytes");
   entry.versionMadeBy = kMadeByUnix;
   entry.externalAttributes = kFileAttributes;

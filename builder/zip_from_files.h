@@ -4,6 +4,7 @@
 // always give the same archive.
 #pragma once
 
+#include "builder/entry_names.h"
 #include "builder/zip_model.h"
 
 #include <string>
@@ -13,7 +14,7 @@ struct FileSource {
   std::string baseFolder;          // the -C folder, or empty
   std::vector<std::string> paths;  // as given on the command line
   int level = 12;                  // deflate level, 1 to 12; 0 stores
-  unsigned codePage = 1252;
+  NameEncoding names;              // how each path is stored as an entry name
   // Globs: one without a '/' is matched against each file's and folder's
   // own name, one with a '/' against the whole stored path. What matches is
   // left out, a folder with everything in it.

@@ -37,6 +37,7 @@ int RunExtraction() {
     Sfx.OutputFile = 0;
   }
   SetCursor(Sfx.NormalCursor);
+  Sfx.EntryUtf8 = 0;  // path texts outside a run are ANSI
   Sfx.ExtractionActive = 0;
   Sfx.ActiveRecovery = outer;
   return code;

@@ -11,7 +11,9 @@
 //
 // Trust: every record comes from the archive. Name lengths are checked
 // against the 200-byte limit before the name is read, and the name against
-// IsSafeEntryName before anything is made for it. Every other length and
+// IsSafeEntryName before anything is made for it; a name marked UTF-8 (flag
+// bit 11) must be strictly well-formed UTF-8 first, so that the checks see
+// every character the wide API will. Every other length and
 // size is unsigned and checked against what is left of the file before the
 // walk moves by it (archive_input.h), so the walk only moves forward: a
 // compressed size that, read as a signed number, points back at its own
@@ -28,6 +30,7 @@
 #include "startup/recovery.h"
 #include "startup/sfx_state.h"
 #include "util/path_text.h"
+#include "util/utf8_text.h"
 
 // Reads a fixed-size record part; in a spanned set a short read asks for
 // the next disk and reads it all again there. Records count as input read,
@@ -66,9 +69,17 @@ void WalkArchive() {
   }
 }
 
-// Reports an unsafe name before anything is made for it.
+// Windows versions whose GetVersion sets the top bit (Windows 3.1 with
+// Win32s, 95, 98, Me) have no wide-character file API.
+constexpr DWORD kVersionWithoutWideApi = 0x80000000;
+
+// Reports an unsafe name before anything is made for it. A name marked
+// UTF-8 that is not well-formed is unsafe (shown byte for byte).
 static void RefuseUnsafeName() {
-  if (IsSafeEntryName(Sfx.EntryName)) return;
+  if (Sfx.EntryUtf8 && !IsStrictUtf8(Sfx.EntryName))
+    Sfx.EntryUtf8 = 0;  // overlong forms, surrogates, stray or missing bytes
+  else if (IsSafeEntryName(Sfx.EntryName))
+    return;
   wsprintfA(Sfx.MessageBuffer, MsgText(MsgUnsafeName), Sfx.EntryName);
   FatalError(Sfx.MessageBuffer);  // the name leads outside the destination folder
 }
@@ -120,7 +131,12 @@ void ProcessLocalEntry() {
   if (header.NameLength > kMaxEntryNameLength) NameTooLong();
   ReadExact(header.NameLength, Sfx.EntryName);
   SkipRecordBytes(header.ExtraLength);
+  Sfx.EntryUtf8 = (header.Flags & kFlagNameInUtf8) ? 1 : 0;
   RefuseUnsafeName();
+  if (Sfx.EntryUtf8 && (Sfx.PlatformVersion & kVersionWithoutWideApi)) {
+    Sfx.EntryUtf8 = 0;  // the box, too, goes through the ANSI API there
+    FatalError(MsgText(MsgNoWideNames));  // the name can only be made through the wide API
+  }
   CheckEntrySizes();
   LPSTR last = LastChar(Sfx.EntryName);
   if (last && IsPathSeparator(static_cast<BYTE>(*last)) && !IsMultiByteChar(last))

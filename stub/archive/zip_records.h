@@ -27,6 +27,7 @@ static_assert(sizeof(LocalFileHeader) == 26);
 
 constexpr uint16_t kFlagEncrypted = 0x1;
 constexpr uint16_t kFlagDataDescriptor = 0x8;
+constexpr uint16_t kFlagNameInUtf8 = 0x800;  // bit 11: the name is UTF-8, else in the system's code page
 constexpr uint16_t kMethodStored = 0;
 constexpr uint16_t kMethodDeflated = 8;
 

@@ -11,7 +11,9 @@
 // NUL, CONIN$, CONOUT$, COM1-9, LPT1-9 and COM/LPT with a superscript digit,
 // with or without blanks and an extension), or a component ending in a dot
 // or a blank (but for a lone "."), which Windows would open under another
-// name.
+// name. A UTF-8 name (Sfx.EntryUtf8, already checked to be well-formed)
+// must also pass with its full-width forms folded to ASCII, as Windows'
+// best-fit conversion to ANSI folds them ("．．" is ".." there).
 bool IsSafeEntryName(LPCSTR name);
 
 // Joins TargetFolder and EntryName into EntryName (separators become '\\').
@@ -25,7 +27,9 @@ int CreateEntryFolders();
 bool IsValidDrive(LPCSTR path);
 
 // 0 when a file or folder `path` exists, 1 when none does; *isFolder (when
-// given) becomes FILE_ATTRIBUTE_DIRECTORY for a folder.
+// given) becomes FILE_ATTRIBUTE_DIRECTORY for a folder. While the current
+// entry's name is UTF-8 (Sfx.EntryUtf8), path is UTF-8 and is looked up
+// through the wide API, as MakeFolder creates it.
 int PathExists(LPCSTR path, DWORD* isFolder = nullptr);
 
 // 0 when the folder was created, 1 otherwise.

@@ -8,6 +8,7 @@
 #include "startup/sfx_state.h"
 #include "ui/extraction_ui.h"
 #include "util/crc32.h"
+#include "util/utf8_text.h"
 
 // The meter moves at most once per this many bytes flushed.
 constexpr DWORD kMeterStep = 0x10000;
@@ -36,9 +37,22 @@ int ConfirmOverwrite() {
   return answer == IDYES ? 1 : 0;
 }
 
+// Creates or truncates the file at the UTF-8 path, as _lcreat does with an
+// ANSI one. The handle is kept as an HFILE, which is the same handle under
+// another type (SetOutputFileTime relies on this, too), so that one set of
+// _lwrite and _lclose calls serves both kinds of entry. 64-bit Windows keeps
+// kernel handles within 32 bits, so the 32-bit HFILE loses nothing there.
+static HFILE CreateFileFromUtf8(LPCSTR path) {
+  WCHAR wide[kPathBufferSize];
+  if (!Utf8ToWide(path, wide, kPathBufferSize)) return HFILE_ERROR;
+  HANDLE file = CreateFileW(wide, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                            nullptr);
+  return static_cast<HFILE>(reinterpret_cast<INT_PTR>(file));  // INVALID_HANDLE_VALUE is HFILE_ERROR
+}
+
 void CreateOutputFile() {
   lstrcpyA(Sfx.EntryPath, Sfx.EntryName);
-  Sfx.OutputFile = _lcreat(Sfx.EntryPath, 0);
+  Sfx.OutputFile = Sfx.EntryUtf8 ? CreateFileFromUtf8(Sfx.EntryPath) : _lcreat(Sfx.EntryPath, 0);
   if (Sfx.OutputFile == HFILE_ERROR) {
     Sfx.OutputFile = 0;
     wsprintfA(Sfx.MessageBuffer, MsgText(MsgCannotCreateOutput), Sfx.EntryPath);

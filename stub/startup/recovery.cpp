@@ -4,6 +4,7 @@
 #include "container/message_table.h"
 #include "container/sfx_image.h"
 #include "startup/sfx_state.h"
+#include "util/utf8_text.h"
 
 // The text a read error appends: a blank and the number in angle brackets.
 static const char kReadErrorSuffix[] = " <%d>";
@@ -14,7 +15,17 @@ constexpr unsigned kReadErrorSuffixSize = 32;
   longjmp(*Sfx.ActiveRecovery, code);
 }
 
-int ShowMessage(LPCSTR text, UINT type) { return MessageBoxA(Sfx.MainWindow, text, kSfxTitle, type); }
+// While the entry's name is UTF-8, so are the messages that name it (the
+// table's texts are ASCII): they are shown through the wide API. A text
+// that is not UTF-8 after all (one naming an ANSI path) is shown as ANSI.
+int ShowMessage(LPCSTR text, UINT type) {
+  constexpr int kTitleUnits = 32;  // "Dravik Self-Extractor", ASCII
+  WCHAR wideText[kMessageBufferSize], wideTitle[kTitleUnits];
+  if (Sfx.EntryUtf8 && Utf8ToWide(text, wideText, kMessageBufferSize) &&
+      Utf8ToWide(kSfxTitle, wideTitle, kTitleUnits))
+    return MessageBoxW(Sfx.MainWindow, wideText, wideTitle, type);
+  return MessageBoxA(Sfx.MainWindow, text, kSfxTitle, type);
+}
 
 void FatalError(LPCSTR text) {
   ShowMessage(text, MB_OK | MB_ICONERROR);

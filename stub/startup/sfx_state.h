@@ -17,7 +17,14 @@ constexpr unsigned kPathBufferSize = MAX_PATH + 1;    // 260 characters and the 
 constexpr unsigned kModuleNameBufferSize = 512;       // scratch copy used to find the folder
 constexpr unsigned kCaptionBufferSize = 65;
 constexpr unsigned kInfoBufferSize = 512;
-constexpr unsigned kMessageBufferSize = 500;
+// An entry's path texts: a path of at most MAX_PATH UTF-16 units takes at
+// most 3 bytes per unit in UTF-8 (a surrogate pair, two units, takes 4), so
+// this holds the longest path the length checks let through for a UTF-8
+// name, with a separator and the NUL; an ANSI path needs far less.
+constexpr unsigned kUtf8BytesPerUnit = 3;
+constexpr unsigned kEntryTextSize = kUtf8BytesPerUnit * MAX_PATH + 2;
+// wsprintfA's own limit: room for a message naming the longest entry path.
+constexpr unsigned kMessageBufferSize = 1024;
 constexpr unsigned kStartupPromptSize = 514;
 constexpr unsigned kRunCommandBufferSize = 512;       // the ConfigBlock's sixth text
 constexpr unsigned kSlideWindowAlloc = 32776;         // 32 KiB window in use
@@ -106,8 +113,10 @@ struct SfxState {
 
   // archive/ (the record walker)
   LocalFileHeader LocalHeader;      // the current entry's local header
-  CHAR EntryName[kPathBufferSize];  // the entry's stored name, then its output path
-  CHAR EntryPath[kPathBufferSize];  // the name messages use for the entry
+  CHAR EntryName[kEntryTextSize];   // the entry's stored name, then its output path
+  CHAR EntryPath[kEntryTextSize];   // the name messages use for the entry
+  DWORD EntryUtf8;                  // the entry's name is UTF-8 (flag bit 11), and so is every
+                                    // path text and message about it; 0 outside a run
   DWORD EntryHasDescriptor;
 
   // archive/ (decryption)
@@ -119,7 +128,8 @@ struct SfxState {
   BYTE* OutputBlock;           // kIoBlockAlloc bytes, local heap
   BYTE* BlockCursor;           // where the next output byte goes
   UINT BlockFill;              // bytes in the current output block
-  CHAR KnownFolders[kPathBufferSize];  // folders of the last entry, known to exist in this run
+  CHAR KnownFolders[kEntryTextSize];   // folders of the last entry, known to exist in this run
+  DWORD KnownFoldersUtf8;              // KnownFolders is UTF-8 text (its entry's was)
   CHAR TempFolder[kPathBufferSize];    // the fresh folder of a temporary setup; empty: none made
 
   // ui/

@@ -13,13 +13,16 @@ constexpr LONG kRegisteredCommandSize = 261;
 constexpr UINT kFirstStartedHandle = 32;  // WinExec: values below are failures
 
 // The help text names the file. With about 250 characters of its own, a
-// file name near the longest that Windows allows would not fit in the
-// message buffer; such a name is replaced by "this self-extractor file",
-// as the dialog's prompt replaces a long name.
+// file name near the longest that Windows allows would make a help text of
+// over 500 bytes; such a name is replaced by "this self-extractor file", as
+// the dialog's prompt replaces a long name. (The message buffer itself is
+// larger, for messages naming UTF-8 entry paths.)
+constexpr int kLongestHelpText = 500;
+
 void ShowHelp() {
   LPCSTR helpFormat = MsgText(MsgHelpText);
   LPCSTR name = FileNamePart(Sfx.ModulePath);
-  int room = static_cast<int>(kMessageBufferSize) - (lstrlenA(helpFormat) - 2) - 1;  // "%s" and the terminator
+  int room = kLongestHelpText - (lstrlenA(helpFormat) - 2) - 1;  // "%s" and the terminator
   if (lstrlenA(name) > room) name = MsgText(MsgThisSelfExtractor);
   wsprintfA(Sfx.MessageBuffer, helpFormat, name);
   ShowMessage(Sfx.MessageBuffer, MB_OK);

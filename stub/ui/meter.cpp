@@ -7,6 +7,7 @@
 #include "ui/extraction_ui.h"
 #include "ui/ui_parts.h"
 #include "util/path_text.h"
+#include "util/utf8_text.h"
 
 static const char kMeterClass[] = "Meter";
 constexpr int kRangeWord = 0;
@@ -16,11 +17,20 @@ constexpr int kInitialRange = 100, kInitialPosition = 50;
 
 void FormatUnzippingText(LPSTR buffer) { wsprintfA(buffer, MsgText(MsgUnzippingFile), FileNamePart(Sfx.EntryPath)); }
 
+int UnzippingTextAsWide(LPCSTR text, LPWSTR wide) {
+  if (!Sfx.EntryUtf8 || !Utf8ToWide(text, wide, kUnzippingTextSize)) return -1;
+  return lstrlenW(wide);
+}
+
 void ShowUnzippingStatus() {
   if (Sfx.MeterShown) return;  // the meter shows the name itself
-  CHAR text[kPathBufferSize + 16];
+  CHAR text[kUnzippingTextSize];
+  WCHAR wide[kUnzippingTextSize];
   FormatUnzippingText(text);
-  SetDlgItemTextA(Sfx.MainWindow, kStatusLineId, text);
+  if (UnzippingTextAsWide(text, wide) >= 0)
+    SetDlgItemTextW(Sfx.MainWindow, kStatusLineId, wide);
+  else
+    SetDlgItemTextA(Sfx.MainWindow, kStatusLineId, text);
   InvalidateRect(GetDlgItem(Sfx.MainWindow, kStatusLineId), nullptr, FALSE);
 }
 
@@ -49,14 +59,23 @@ static void SwapColours(HDC dc) {
   SetBkColor(dc, text);
 }
 
+// Draws the meter's text centred at x, clipped to and filling area.
+static void DrawMeterText(HDC dc, int x, int y, const RECT* area, LPCSTR text, LPCWSTR wide, int wideLength) {
+  if (wideLength >= 0)
+    ExtTextOutW(dc, x, y, ETO_OPAQUE | ETO_CLIPPED, area, wide, wideLength, nullptr);
+  else
+    ExtTextOutA(dc, x, y, ETO_OPAQUE | ETO_CLIPPED, area, text, lstrlenA(text), nullptr);
+}
+
 // Paints both parts of the bar with the text centred across the whole.
 static LRESULT OnPaint(HWND meter) {
   int range = static_cast<int>(SendMessageA(meter, kMeterGetRange, 0, 0));
   int position = static_cast<int>(SendMessageA(meter, kMeterGetPosition, 0, 0));
   if (range == 0) range = 1, position = 0;
-  CHAR text[kPathBufferSize + 16];
+  CHAR text[kUnzippingTextSize];
+  WCHAR wide[kUnzippingTextSize];
   FormatUnzippingText(text);
-  int length = lstrlenA(text);
+  int wideLength = UnzippingTextAsWide(text, wide);
   PAINTSTRUCT paint;
   HDC dc = BeginPaint(meter, &paint);
   HFONT previous = SelectMeterFont(dc, nullptr, true);
@@ -72,11 +91,11 @@ static LRESULT OnPaint(HWND meter) {
   int y = 0;
   if (GetTextExtentPoint32A(dc, "X", 1, &letter)) {
     y = (height - letter.cy) / 4;
-    ExtTextOutA(dc, width / 2, y, ETO_OPAQUE | ETO_CLIPPED, &filled, text, length, nullptr);
+    DrawMeterText(dc, width / 2, y, &filled, text, wide, wideLength);
   }
   RECT remaining = {filled.right, 0, width, height};
   SwapColours(dc);
-  ExtTextOutA(dc, width / 2, y, ETO_OPAQUE | ETO_CLIPPED, &remaining, text, length, nullptr);
+  DrawMeterText(dc, width / 2, y, &remaining, text, wide, wideLength);
   SelectMeterFont(dc, previous, false);
   EndPaint(meter, &paint);
   return 0;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/platform.h"
+#include "startup/sfx_state.h"
 
 // The main dialog's procedure.
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
@@ -14,9 +15,17 @@ void CentreOnScreen(HWND dialog);
 // Registers the "Meter" window class.
 void RegisterMeterClass(HINSTANCE instance);
 
-// Writes "Unzipping <file name of EntryPath>" into buffer (room for the
-// text, a 260-character name and the terminator).
+// Room for "Unzipping <file name of EntryPath>", in bytes or wide characters.
+constexpr unsigned kUnzippingTextSize = kEntryTextSize + 16;
+
+// Writes "Unzipping <file name of EntryPath>" into buffer (room for
+// kUnzippingTextSize bytes): ANSI text, or UTF-8 for a UTF-8 entry.
 void FormatUnzippingText(LPSTR buffer);
+
+// For a UTF-8 entry, that text as wide characters in wide (room for
+// kUnzippingTextSize) and its length; -1 for an ANSI entry, whose text the
+// ANSI API shows as it is.
+int UnzippingTextAsWide(LPCSTR text, LPWSTR wide);
 
 // The user's temporary folder into destination; false when none is usable.
 bool ChooseDefaultFolder(LPSTR destination);

@@ -1,27 +1,34 @@
 // Path and text helpers (see path_text.h).
 #include "util/path_text.h"
 
+#include "startup/sfx_state.h"
+
 bool IsAsciiLetter(int c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+LPSTR NextChar(LPCSTR p) {
+  if (!Sfx.EntryUtf8) return CharNextA(p);
+  return const_cast<LPSTR>(*p ? p + 1 : p);
+}
 
 bool IsPathSeparator(int c) { return c == '\\' || c == '/'; }
 
-bool IsMultiByteChar(LPCSTR p) { return CharNextA(p) > p + 1; }
+bool IsMultiByteChar(LPCSTR p) { return NextChar(p) > p + 1; }
 
 LPSTR FindChar(LPCSTR s, int c) {
-  while (*s && static_cast<BYTE>(*s) != static_cast<BYTE>(c)) s = CharNextA(s);
+  while (*s && static_cast<BYTE>(*s) != static_cast<BYTE>(c)) s = NextChar(s);
   return const_cast<LPSTR>(s);
 }
 
 LPSTR FindLastSeparator(LPCSTR s) {
   LPCSTR last = nullptr;
-  for (; *s; s = CharNextA(s))
+  for (; *s; s = NextChar(s))
     if (IsPathSeparator(static_cast<BYTE>(*s)) && !IsMultiByteChar(s)) last = s;
   return const_cast<LPSTR>(last);
 }
 
 LPSTR LastChar(LPCSTR s) {
   LPCSTR last = nullptr;
-  for (; *s; s = CharNextA(s)) last = s;
+  for (; *s; s = NextChar(s)) last = s;
   return const_cast<LPSTR>(last);
 }
 

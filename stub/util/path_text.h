@@ -2,7 +2,10 @@
 //
 // Texts are NUL-terminated ANSI strings in the system code page, which may
 // have double-byte characters: they are stepped with CharNextA, so a trail
-// byte of value 0x5C is never taken for a backslash. Both '\\' and '/' are
+// byte of value 0x5C is never taken for a backslash. While the current
+// entry's name is UTF-8 (Sfx.EntryUtf8, see utf8_text.h) the path texts
+// are UTF-8 and are stepped byte by byte: no byte of a multi-byte UTF-8
+// character is below 0x80, so none is taken for a separator. Both '\\' and '/' are
 // path separators everywhere. None of these helpers allocates, fails or
 // checks bounds: callers check room before they call.
 #pragma once
@@ -10,6 +13,9 @@
 #include "platform/platform.h"
 
 bool IsAsciiLetter(int c);
+
+// The next character of a path text, as described above; p itself at the NUL.
+LPSTR NextChar(LPCSTR p);
 bool IsPathSeparator(int c);
 
 // True when the character at p is longer than one byte (false at the NUL).

@@ -2,7 +2,7 @@
 // (title, texts, buttons, the message-box icon) and answers it as a small
 // script says. It drives the self-extractor in the end-to-end tests.
 //
-// usage: robot [--timeout SECONDS] [ENVIRONMENT...] STEP... -- PROGRAM [ARGUMENTS]
+// usage: robot [--utf8] [--timeout SECONDS] [ENVIRONMENT...] STEP... -- PROGRAM [ARGUMENTS]
 //
 // The program inherits the robot's environment, changed first by
 //     --setenv NAME VALUE   set NAME (an empty VALUE sets it empty)
@@ -137,6 +137,11 @@ std::string Quote(const char* arg) {
 
 // Reads one preparation or follow-up option at argv[i] (advancing i past
 // its values) into prelude; false when the option is none of them.
+// With --utf8, texts are read as wide characters and written in UTF-8, so
+// that names in any script read back exactly; by default they are read in
+// the program's ANSI code page, as the program itself sees them.
+bool TextsInUtf8 = false;
+
 bool ParsePrelude(int argc, char** argv, int* i, Prelude* prelude, bool followUp) {
   std::string arg = argv[*i];
   if (followUp) {
@@ -172,7 +177,9 @@ bool ParseScript(int argc, char** argv, Script* script) {
   for (; i < argc && strcmp(argv[i], "--"); i++) {
     std::string arg = argv[i];
     Prelude prelude;
-    if (arg == "--timeout" && i + 1 < argc) {
+    if (arg == "--utf8") {
+      TextsInUtf8 = true;
+    } else if (arg == "--timeout" && i + 1 < argc) {
       script->timeoutMs = static_cast<DWORD>(atof(argv[++i]) * 1000);
     } else if (arg == "--setenv" && i + 2 < argc) {
       SetEnvironmentVariableA(argv[i + 1], argv[i + 2]);
@@ -222,8 +229,16 @@ bool ParseScript(int argc, char** argv, Script* script) {
 // ---- reading windows ---------------------------------------------------------
 
 std::string TextOf(HWND window) {
-  char text[4096] = "";
   DWORD_PTR length = 0;
+  if (TextsInUtf8) {
+    wchar_t wide[4096] = L"";
+    SendMessageTimeoutW(window, WM_GETTEXT, sizeof wide / sizeof wide[0], reinterpret_cast<LPARAM>(wide),
+                        SMTO_ABORTIFHUNG, 2000, &length);
+    char utf8[4096 * 3] = "";
+    WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8, sizeof utf8, nullptr, nullptr);
+    return utf8;
+  }
+  char text[4096] = "";
   SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000,
                       &length);
   return text;
@@ -609,7 +624,7 @@ int Drive(const PROCESS_INFORMATION& process, const Script& script) {
 int main(int argc, char** argv) {
   Script script;
   if (!ParseScript(argc, argv, &script)) {
-    fprintf(stderr, "usage: robot [--timeout S] [--setenv NAME VALUE|--unsetenv NAME]... [[--back|--when TEXT] PREPARATION... --click LABEL|--click-id ID|--read "
+    fprintf(stderr, "usage: robot [--utf8] [--timeout S] [--setenv NAME VALUE|--unsetenv NAME]... [[--back|--when TEXT] PREPARATION... --click LABEL|--click-id ID|--read "
                     "FOLLOW-UP...]... -- PROGRAM [ARGS]\n");
     return 64;
   }

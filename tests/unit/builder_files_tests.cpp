@@ -161,8 +161,8 @@ TEST_F(BuildFromFiles, SameInputAndOptionsGiveTheSameBytes) {
   }
 }
 
-// Names go from UTF-8 to the Windows code page; one it cannot hold is
-// refused, naming the file.
+// With --ansi-names, names go from UTF-8 to the Windows code page; one it
+// cannot hold is refused, naming the file.
 TEST_F(BuildFromFiles, NamesAreConvertedToTheCodePage) {
   struct Case {
     const char* name;         // UTF-8 on disk
@@ -180,7 +180,7 @@ TEST_F(BuildFromFiles, NamesAreConvertedToTheCodePage) {
   for (const Case& c : cases) {
     std::string folder = MakeTempFolder();
     WriteFile(folder + "/" + c.name, {'x'});
-    CommandResult built = RunSfx({"build", "-o", output, "--codepage", c.codePage, "-C", folder, c.name});
+    CommandResult built = RunSfx({"build", "-o", output, "--ansi-names", "--codepage", c.codePage, "-C", folder, c.name});
     if (!c.storedBytes) {
       EXPECT_EQ(built.status, kExitFailure) << c.name;
       EXPECT_EQ(LineCount(built.err), 1) << built.err;

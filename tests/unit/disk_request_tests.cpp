@@ -54,7 +54,7 @@ class RequestDiskTest : public ::testing::Test {
 
   std::string folder_;
   std::string modulePath_;
-  char messageBuffer_[500] = {};
+  char messageBuffer_[kMessageBufferSize] = {};
 };
 
 // The module path here starts with '/', so the "drive" is "/:".

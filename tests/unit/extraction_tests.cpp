@@ -10,6 +10,7 @@
 #include "stub_fixture.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <chrono>
@@ -528,6 +529,166 @@ TEST(EntryNames, SafeAndUnsafe) {
       {"PRN/x", false},      {"nul", false},
   };
   for (const auto& [name, safe] : cases) EXPECT_EQ(IsSafeEntryName(name), safe) << name;
+}
+
+// ---- UTF-8 names (flag bit 11) ------------------------------------------------
+
+// Stored entries written byte by byte, each name flagged UTF-8 (bit 11) or
+// not, whatever its bytes: the names other tools would never write.
+struct NamedEntry {
+  std::string name;
+  std::string data;
+  bool utf8Flag = true;
+};
+
+std::vector<uint8_t> ZipOfNamedEntries(const std::vector<NamedEntry>& entries) {
+  std::vector<uint8_t> zip, directory;
+  auto u16 = [](std::vector<uint8_t>& out, uint32_t v) { out.push_back(v & 0xFF), out.push_back((v >> 8) & 0xFF); };
+  auto u32 = [&](std::vector<uint8_t>& out, uint32_t v) { u16(out, v & 0xFFFF), u16(out, v >> 16); };
+  auto bytes = [](std::vector<uint8_t>& out, const std::string& s) { out.insert(out.end(), s.begin(), s.end()); };
+  for (const NamedEntry& e : entries) {
+    uint32_t at = static_cast<uint32_t>(zip.size());
+    uint32_t crc = static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(e.data.data()), e.data.size()));
+    uint16_t flags = e.utf8Flag ? 0x800 : 0;
+    auto common = [&](std::vector<uint8_t>& out) {
+      u16(out, 20), u16(out, flags), u16(out, 0), u16(out, 0), u16(out, 0x21), u32(out, crc);
+      u32(out, static_cast<uint32_t>(e.data.size())), u32(out, static_cast<uint32_t>(e.data.size()));
+      u16(out, static_cast<uint16_t>(e.name.size())), u16(out, 0);
+    };
+    bytes(zip, "PK\3\4"), common(zip), bytes(zip, e.name), bytes(zip, e.data);
+    bytes(directory, "PK\1\2"), u16(directory, 20), common(directory);
+    u16(directory, 0), u16(directory, 0), u16(directory, 0), u32(directory, 0), u32(directory, at);
+    bytes(directory, e.name);
+  }
+  uint32_t directoryAt = static_cast<uint32_t>(zip.size());
+  zip.insert(zip.end(), directory.begin(), directory.end());
+  bytes(zip, "PK\5\6"), u16(zip, 0), u16(zip, 0), u16(zip, static_cast<uint32_t>(entries.size()));
+  u16(zip, static_cast<uint32_t>(entries.size())), u32(zip, static_cast<uint32_t>(directory.size()));
+  u32(zip, directoryAt), u16(zip, 0);
+  return zip;
+}
+
+// Names in several scripts, as Python's zipfile writes them (UTF-8, bit 11),
+// come out under their own names; the host's wide calls take them to the
+// Linux side as the same UTF-8.
+TEST_F(Extraction, Utf8NamesComeOutUnderTheirNames) {
+  const std::string names[] = {"caf\u00e9.txt", "na\u00efve r\u00e9sum\u00e9.txt", "\u041e\u0442\u0447\u0451\u0442.txt",
+                               "\u65e5\u672c\u8a9e.txt", "\u0395\u03bb\u03bb\u03b7\u03bd\u03b9\u03ba\u03ac.txt",
+                               "emoji-\U0001F600.txt", "\u043f\u0430\u043f\u043a\u0430/\u0444\u0430\u0439\u043b.txt"};
+  std::string body;
+  for (const std::string& name : names) body += "z.writestr('" + name + "', '" + name + "')\n";
+  std::vector<uint8_t> zip = PythonZip(folder_, body);
+  RunOutcome outcome = Extract(zip);
+  EXPECT_EQ(outcome.runCode, 0);
+  EXPECT_EQ(outcome.filesUnzipped, std::size(names));
+  EXPECT_TRUE(BoxTexts().empty());
+  for (const std::string& name : names) {
+    std::vector<uint8_t> data = ReadFile(target_ + "/" + name);
+    EXPECT_EQ(std::string(data.begin(), data.end()), name);
+  }
+  EXPECT_EQ(Sfx.EntryUtf8, 0u);  // the texts after the run are ANSI again
+}
+
+// The overwrite question and an error box name a UTF-8 entry as it is.
+TEST_F(Extraction, MessagesNameUtf8EntriesAsTheyAre) {
+  const std::string name = "\u041e\u0442\u0447\u0451\u0442-\U0001F600.txt";
+  std::vector<uint8_t> zip = ZipOfNamedEntries({{name, "new"}});
+  fs::create_directories(target_);
+  WriteFile(target_ + "/" + name, {'o', 'l', 'd'});
+  HostQueueAnswers({IDNO});
+  EXPECT_EQ(Extract(zip).runCode, 0);
+  std::string shown = target_ + "\\" + name;
+  std::replace(shown.begin(), shown.end(), '/', '\\');
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"File " + shown + " already exists.  Overwrite file?"});
+
+  ResetStubAndHost();
+  fs::remove(target_ + "/" + name);
+  fs::create_directories(target_ + "/" + name);  // a folder where the file goes
+  EXPECT_EQ(Extract(zip, SfxFlag::OverwriteDefault).runCode, 2);
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Can't create output file: " + shown});
+}
+
+// Names that are unsafe once decoded, or in a spelling another program
+// would fold them to, end the run before anything is written for them.
+TEST_F(Extraction, HostileUtf8NamesAreRefusedBeforeAnythingIsWritten) {
+  const char* names[] = {
+      "\xC0\xAE\xC0\xAE/evil",              // ".." overlong
+      "a/\xC0\xAF..\xC0\xAF" "evil",         // '/' overlong
+      "\xEF\xBC\x8E\xEF\xBC\x8E/evil",      // ".." full-width (U+FF0E)
+      "a\xEF\xBC\x8F..\xEF\xBC\x8F" "evil",  // "/../" with full-width solidus (U+FF0F)
+      "\xEF\xBC\xA3\xEF\xBC\xAF\xEF\xBC\xAE.txt",  // "CON" full-width
+      "C\xEF\xBC\x9A" "evil",                // "C:" with a full-width colon (U+FF1A)
+      "COM\xC2\xB9.log",                     // COM with a superscript one (U+00B9)
+      "name\xE3\x80\x80",                    // a trailing ideographic space (U+3000)
+      "CON",  "sub/nul.txt", "C:evil", "../evil", "//server/share",
+      "\xED\xA0\x80.txt",                    // a surrogate
+      "caf\xE9.txt",                         // not UTF-8 at all
+      "\xE6\x97",                            // cut off
+  };
+  for (const char* name : names) {
+    SCOPED_TRACE(name);
+    ResetStubAndHost();
+    fs::remove_all(folder_ + "/zone");
+    target_ = folder_ + "/zone/out";
+    RunOutcome outcome = Extract(ZipOfNamedEntries({{"ok.txt", "fine"}, {name, "evil"}}));
+    EXPECT_EQ(outcome.runCode, 2);
+    ASSERT_EQ(HostMessageBoxes().size(), 1u);
+    EXPECT_EQ(HostMessageBoxes()[0].text.rfind("Zip file contains an unsafe file name: ", 0), 0u);
+    size_t made = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(folder_ + "/zone")) {
+      (void)entry;
+      made++;
+    }
+    EXPECT_EQ(made, 2u);  // out and out/ok.txt
+  }
+}
+
+// Full-width letters and dots that fold to nothing unsafe are names like any other.
+TEST_F(Extraction, FullWidthFormsThatFoldSafelyAreKept) {
+  const std::string names[] = {"\uFF21\uFF22\uFF23.txt", "\u8cc7\u6599\uFF0Etxt", "a\uFF0Fb.txt"};
+  std::vector<NamedEntry> entries;
+  for (const std::string& name : names) entries.push_back({name, "x"});
+  EXPECT_EQ(Extract(ZipOfNamedEntries(entries)).runCode, 0);
+  for (const std::string& name : names) EXPECT_TRUE(fs::is_regular_file(target_ + "/" + name)) << name;
+}
+
+// The length limit counts UTF-16 units, as Windows does: 66 CJK characters
+// are 198 bytes but 66 units.
+TEST_F(Extraction, Utf8PathLengthsCountUtf16Units) {
+  std::string cjk;
+  for (int i = 0; i < 66; i++) cjk += "\u6587";
+  target_ = folder_ + "/" + std::string(150, 'd');
+  EXPECT_EQ(Extract(ZipOfNamedEntries({{cjk, "x"}})).runCode, 0);
+  EXPECT_TRUE(fs::is_regular_file(target_ + "/" + cjk));
+
+  ResetStubAndHost();
+  target_ = folder_ + "/" + std::string(200, 'e');  // 200 + 1 + 66 units: over the limit
+  EXPECT_EQ(Extract(ZipOfNamedEntries({{cjk, "x"}})).runCode, 2);
+  ASSERT_EQ(BoxTexts().size(), 1u);
+  EXPECT_EQ(BoxTexts()[0], "Can't create output file: " + cjk);
+}
+
+// Where Windows has no wide file API (95, 98, Me), a UTF-8 entry ends the
+// run in words before anything is made for it; ANSI entries still extract.
+TEST_F(Extraction, Utf8NamesNeedTheWideApi) {
+  HostSetVersion(0x80000004);  // Windows 95: the top bit set
+  RunOutcome outcome = Extract(ZipOfNamedEntries({{"plain.txt", "p", false}, {"caf\u00e9.txt", "c"}}));
+  EXPECT_EQ(outcome.runCode, 2);
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Zip file contains Unicode file names, which this version of "
+                                                 "Windows cannot create - unzip operation cancelled."});
+  EXPECT_TRUE(fs::is_regular_file(target_ + "/plain.txt"));
+  EXPECT_FALSE(fs::exists(target_ + "/caf\u00e9.txt"));
+}
+
+// Entries without the flag go as they always went: their names are in the
+// code page (here 1252, so 0xE9 is é on the Linux side too), also when the
+// bytes happen to be valid UTF-8: Windows reads C3 A9 as "Ã©", and so does
+// the host, so that what dravik-sfx extract shows is what Windows makes.
+TEST_F(Extraction, UnflaggedNamesStayInTheCodePage) {
+  EXPECT_EQ(Extract(ZipOfNamedEntries({{"caf\xE9.txt", "c", false}, {"d\xC3\xA9j\xC3\xA0/x.txt", "d", false}})).runCode,
+            0);
+  EXPECT_TRUE(fs::is_regular_file(target_ + "/caf\u00e9.txt"));
+  EXPECT_TRUE(fs::is_regular_file(target_ + "/d\u00c3\u00a9j\u00c3\u00a0/x.txt"));
 }
 
 }  // namespace

@@ -34,7 +34,7 @@ class OutputTest : public ::testing::Test {
     return true;
   }
 
-  char messageBuffer_[500] = {};
+  char messageBuffer_[kMessageBufferSize] = {};
 };
 
 struct PathCase {

@@ -3,6 +3,8 @@
 #include "platform/host/host_control.h"
 #include "stub_fixture.h"
 #include "util/path_text.h"
+#include "startup/sfx_state.h"
+#include "util/utf8_text.h"
 
 #include <gtest/gtest.h>
 
@@ -125,6 +127,56 @@ TEST_F(PathText, UseLongFileName) {
   snprintf(path, sizeof path, "%s/missing.exe", folder.c_str());
   UseLongFileName(path);
   EXPECT_EQ(std::string(path), folder + "/missing.exe");  // not found: unchanged
+}
+
+// RFC 3629 well-formedness: what a strict decoder accepts, and the forms
+// other decoders read leniently ('/' and '.' spelt overlong, surrogates).
+TEST(Utf8Text, StrictValidation) {
+  struct Case {
+    const char* text;
+    bool wellFormed;
+    UINT utf16Units;  // when well-formed
+  };
+  const Case cases[] = {
+      {"plain.txt", true, 9},
+      {"caf\xC3\xA9", true, 4},                        // U+00E9
+      {"\xE6\x97\xA5\xE6\x9C\xAC", true, 2},            // U+65E5 U+672C
+      {"\xF0\x9F\x98\x80", true, 2},                    // U+1F600: a surrogate pair
+      {"\xEF\xBC\x8E\xEF\xBC\x8E", true, 2},            // two U+FF0E: well-formed, checked elsewhere
+      {"\xF4\x8F\xBF\xBF", true, 2},                    // U+10FFFF, the last code point
+      {"\xED\x9F\xBF", true, 1},                        // U+D7FF, just below the surrogates
+      {"\xC0\xAE\xC0\xAE", false, 0},                   // ".." overlong
+      {"\xC0\xAF", false, 0},                           // '/' overlong
+      {"\xE0\x80\xAF", false, 0},                       // '/' overlong in three bytes
+      {"\xF0\x80\x80\xAF", false, 0},                   // '/' overlong in four bytes
+      {"\xC1\xBF", false, 0},                           // overlong
+      {"\xED\xA0\x80", false, 0},                       // U+D800, a surrogate
+      {"\xED\xBF\xBF", false, 0},                       // U+DFFF
+      {"\xF4\x90\x80\x80", false, 0},                   // above U+10FFFF
+      {"\xF5\x80\x80\x80", false, 0},
+      {"\xFF", false, 0},
+      {"\x80", false, 0},                               // a stray continuation byte
+      {"a\xE6\x97", false, 0},                          // cut off
+      {"\xE6\x97" "a", false, 0},                       // cut off before ASCII
+      {"caf\xE9", false, 0},                            // code page 1252, not UTF-8
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(IsStrictUtf8(c.text), c.wellFormed);
+    if (c.wellFormed) EXPECT_EQ(Utf16Length(c.text), c.utf16Units);
+  }
+}
+
+// While an entry is UTF-8, path texts step byte by byte: a UTF-8 byte that
+// code page 932 takes for a lead byte does not swallow the separator after it.
+TEST_F(PathText, Utf8EntryTextsStepByByte) {
+  HostSetCodePage(932);
+  const char name[] = "\xD0\x81/x.txt";  // U+0401 and a separator; 0x81 is a lead byte in 932
+  Sfx.EntryUtf8 = 1;
+  EXPECT_STREQ(FileNamePart(name), "x.txt");
+  EXPECT_STREQ(FindLastSeparator(name), "/x.txt");
+  Sfx.EntryUtf8 = 0;
+  EXPECT_STREQ(FileNamePart(name), name);  // read as code page 932, the separator is a trail byte
 }
 
 }  // namespace

@@ -64,7 +64,7 @@ class SetupMode : public ::testing::Test {
     return names;
   }
 
-  char messageBuffer_[500] = {};
+  char messageBuffer_[kMessageBufferSize] = {};
   std::string base_;  // TMP for the test
 };
 

@@ -48,7 +48,8 @@ def theme_hostile_names():
         def exe(w, n=n, name=name):
             archive = os.path.join(w.folder, "hostile%d.zip" % n)
             write_hostile_zip(name, archive)
-            return w.wrap("hostile%d" % n, archive)
+            # Read and stored in code page 1252, unflagged, as the writer meant them.
+            return w.wrap("hostile%d" % n, archive, "--ansi-names", "--zip-codepage", "1252")
 
         def target(w, n=n):
             return os.path.join(w.folder, "zone%d" % n, "out")

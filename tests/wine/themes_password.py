@@ -362,7 +362,8 @@ def theme_double_byte():
     in its title and Help, and for a password typed in that code page."""
     def target(w, name): return os.path.join(w.folder, "out-" + name)
     def source(w): return double_byte_source(w)
-    def built(name, *options): return lambda w: w.build(name, "--codepage", "932", *options, source=source(w))
+    def built(name, *options):
+        return lambda w: w.build(name, "--ansi-names", "--codepage", "932", *options, source=source(w))
     count = len(DOUBLE_BYTE_TREE)
     japanese = lambda w: japanese_locale()
     password = "表ソ能"

@@ -434,7 +434,7 @@ SETS = {
 
 def spanned_set(name):
     source, size, exe_volumes = SETS[name]
-    return lambda w: built_set(w, name, source, size, exe_volumes)
+    return lambda w: built_set(w, name, source, size() if callable(size) else size, exe_volumes)
 
 
 def layout_has(kind, entry=None, skipped=()):

@@ -13,6 +13,7 @@
 #include "startup/sfx_state.h"
 #include "ui/extraction_ui.h"
 #include "util/path_text.h"
+#include "util/utf8_text.h"
 
 #include <cctype>
 #include <cstdio>
@@ -84,11 +85,9 @@ bool IsValidUtf8(const std::string& text) {
   return true;
 }
 
-// A path component in the ANSI code page, as UTF-8 for the Linux side; a
-// component that already is valid UTF-8 (a name made on Linux, or a folder
-// the user gave) stays as it is.
-std::string ComponentToUtf8(const std::string& component) {
-  if (IsValidUtf8(component)) return component;
+// A path component read in the ANSI code page, whatever its bytes, as
+// UTF-8 for the Linux side.
+std::string CodePageToUtf8(const std::string& component) {
   const char* codePage = Settings().codePage == 932 ? "CP932" : "CP1252";
   iconv_t converter = iconv_open("UTF-8", codePage);
   if (converter == reinterpret_cast<iconv_t>(-1)) return component;
@@ -103,9 +102,37 @@ std::string ComponentToUtf8(const std::string& component) {
   return out;
 }
 
+// A path component in the ANSI code page, as UTF-8 for the Linux side; a
+// component that already is valid UTF-8 (a name made on Linux, or a folder
+// the user gave) stays as it is.
+std::string ComponentToUtf8(const std::string& component) {
+  return IsValidUtf8(component) ? component : CodePageToUtf8(component);
+}
+
+// Where the entry's own part begins in a path the stub made for an entry
+// whose name is in the code page (no UTF-8 flag): after the destination
+// folder, compared with '/' and '\\' alike (the stub turns every '/' into
+// '\\'). That part is read in the code page whatever its bytes, as Windows
+// reads it, so that an unflagged name which happens to be valid UTF-8 comes
+// out here as it would there. 0 when the path is no such entry's path (or
+// the destination is the current folder: then no part of a path can be
+// told to be the entry's, and every component is read as above).
+size_t AnsiEntryPartStart(LPCSTR path) {
+  if (!Sfx.ExtractionActive || Sfx.EntryUtf8) return 0;
+  size_t length = strlen(Sfx.TargetFolder);
+  for (size_t i = 0; i < length; i++) {
+    char a = path[i], b = Sfx.TargetFolder[i];
+    bool bothSeparators = (a == '/' || a == '\\') && (b == '/' || b == '\\');
+    if (a != b && !bothSeparators) return 0;
+  }
+  return length;
+}
+
 // A Windows path as a POSIX one: a mapped drive leads into its folder,
-// single-byte backslashes become '/', and each component is made UTF-8.
+// single-byte backslashes become '/', and each component is made UTF-8
+// (those of an unflagged entry's own part from the code page, as above).
 std::string PosixPath(LPCSTR path) {
+  LPCSTR entryPart = path + AnsiEntryPartStart(path);
   std::string out, component;
   if (path[0] && path[1] == ':') {
     auto mapped = Settings().driveFolders.find(static_cast<char>(toupper(path[0])));
@@ -114,17 +141,90 @@ std::string PosixPath(LPCSTR path) {
       path += 2;
     }
   }
+  LPCSTR componentStart = path;
+  auto converted = [&] {
+    bool entryOwn = entryPart > path && componentStart >= entryPart;
+    return entryOwn ? CodePageToUtf8(component) : ComponentToUtf8(component);
+  };
   for (LPCSTR p = path; *p; p = CharNextA(p)) {
     LPCSTR next = CharNextA(p);
     if (next == p + 1 && (*p == '\\' || *p == '/')) {
-      out += ComponentToUtf8(component) + '/';
+      out += converted() + '/';
       component.clear();
+      componentStart = next;
     } else {
       component.append(p, next);
     }
   }
-  return out + ComponentToUtf8(component);
+  return out + converted();
 }
+
+// UTF-8 text as UTF-16. Strict: an ill-formed sequence (RFC 3629, as
+// IsStrictUtf8 judges it) sets *ok to false and becomes U+FFFD.
+std::u16string Utf8ToUtf16(const std::string& text, bool* ok) {
+  std::u16string out;
+  *ok = true;
+  for (size_t i = 0; i < text.size();) {
+    size_t length = 1;
+    if (static_cast<BYTE>(text[i]) >= 0x80)
+      while (i + length < text.size() && length < 4 && (static_cast<BYTE>(text[i + length]) & 0xC0) == 0x80)
+        length++;
+    std::string one = text.substr(i, length);
+    i += length;
+    if (one[0] == '\0') {
+      out += u'\0';
+      continue;
+    }
+    if (!IsStrictUtf8(one.c_str())) {
+      *ok = false;
+      out += u'\uFFFD';
+      continue;
+    }
+    const BYTE* b = reinterpret_cast<const BYTE*>(one.data());
+    uint32_t c = length == 1 ? b[0]
+                 : length == 2 ? (b[0] & 0x1F) << 6 | (b[1] & 0x3F)
+                 : length == 3 ? (b[0] & 0x0F) << 12 | (b[1] & 0x3F) << 6 | (b[2] & 0x3F)
+                               : (b[0] & 0x07) << 18 | (b[1] & 0x3F) << 12 | (b[2] & 0x3F) << 6 | (b[3] & 0x3F);
+    if (c > 0xFFFF) {
+      c -= 0x10000;
+      out += static_cast<char16_t>(0xD800 + (c >> 10));
+      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(c);
+    }
+  }
+  return out;
+}
+
+// UTF-16 text as UTF-8; an unpaired surrogate becomes U+FFFD.
+std::string Utf16ToUtf8(const std::u16string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); i++) {
+    uint32_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF)
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+    else if (c >= 0xD800 && c <= 0xDFFF)
+      c = 0xFFFD;
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | c >> 6);
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | c >> 12);
+      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | c >> 18);
+      out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+std::string WideToUtf8(LPCWSTR wide) { return Utf16ToUtf8(wide ? std::u16string(wide) : std::u16string()); }
 
 int FirstButton(UINT type) {
   switch (type & 0xF) {
@@ -431,6 +531,18 @@ BOOL CreateDirectoryA(LPCSTR path, void*) {
   return mkdir(PosixPath(path).c_str(), 0755) == 0;
 }
 
+HANDLE CreateFileW(LPCWSTR path, DWORD, DWORD, void*, DWORD, DWORD, HANDLE) {
+  HFILE file = _lcreat(WideToUtf8(path).c_str(), 0);
+  return reinterpret_cast<HANDLE>(static_cast<intptr_t>(file));  // HFILE_ERROR is INVALID_HANDLE_VALUE
+}
+
+BOOL CreateDirectoryW(LPCWSTR path, void* security) { return CreateDirectoryA(WideToUtf8(path).c_str(), security); }
+
+DWORD GetFileAttributesW(LPCWSTR path) {
+  WIN32_FIND_DATAA data;
+  return FindAttributes(PosixPath(WideToUtf8(path).c_str()), &data) ? data.dwFileAttributes : INVALID_FILE_ATTRIBUTES;
+}
+
 UINT GetDriveTypeA(LPCSTR root) {
   auto found = Settings().driveTypes.find(static_cast<char>(toupper(root[0])));
   return found == Settings().driveTypes.end() ? DRIVE_NO_ROOT_DIR : found->second;
@@ -658,6 +770,29 @@ LPSTR lstrcpyA(LPSTR dst, LPCSTR src) { return strcpy(dst, src); }
 LPSTR lstrcatA(LPSTR dst, LPCSTR src) { return strcat(dst, src); }
 int lstrlenA(LPCSTR text) { return text ? static_cast<int>(strlen(text)) : 0; }
 int lstrcmpiA(LPCSTR a, LPCSTR b) { return strcasecmp(a, b); }
+int lstrlenW(LPCWSTR text) { return text ? static_cast<int>(std::u16string(text).size()) : 0; }
+
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPWSTR wide, int units) {
+  std::string in = length < 0 ? std::string(text) + '\0' : std::string(text, static_cast<size_t>(length));
+  if (codePage == CP_ACP) in = ComponentToUtf8(in);
+  bool ok;
+  std::u16string out = Utf8ToUtf16(in, &ok);
+  if (codePage != CP_ACP && !ok && (flags & MB_ERR_INVALID_CHARS)) return 0;
+  if (units == 0) return static_cast<int>(out.size());
+  if (out.size() > static_cast<size_t>(units)) return 0;
+  std::copy(out.begin(), out.end(), wide);
+  return static_cast<int>(out.size());
+}
+
+int WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR wide, int units, LPSTR text, int bytes, LPCSTR, BOOL*) {
+  if (codePage != CP_UTF8) return 0;
+  std::u16string in = units < 0 ? std::u16string(wide) + u'\0' : std::u16string(wide, static_cast<size_t>(units));
+  std::string out = Utf16ToUtf8(in);
+  if (bytes == 0) return static_cast<int>(out.size());
+  if (out.size() > static_cast<size_t>(bytes)) return 0;
+  memcpy(text, out.data(), out.size());
+  return static_cast<int>(out.size());
+}
 
 // wsprintfA's conversions: %[-][0][width][l](d|i|u|x|X|s|c) and %%; "l" changes
 // nothing, as long is 32 bits on Windows. Output stops at 1,024 bytes.
@@ -724,6 +859,10 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR title, UINT type) {
     box.answer = FirstButton(type);
   if (s.recording) s.boxes.push_back(box);
   return box.answer;
+}
+
+int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR title, UINT type) {
+  return MessageBoxA(owner, WideToUtf8(text).c_str(), WideToUtf8(title).c_str(), type);
 }
 
 HCURSOR LoadCursorA(HINSTANCE, LPCSTR name) { return reinterpret_cast<HCURSOR>(const_cast<LPSTR>(name)); }

@@ -23,6 +23,9 @@ typedef int32_t INT;
 typedef char CHAR;
 typedef CHAR* LPSTR;
 typedef const CHAR* LPCSTR;
+typedef char16_t WCHAR;       // a UTF-16 unit, as on Windows
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
 typedef void* LPVOID;
 typedef const void* LPCVOID;
 typedef DWORD* LPDWORD;
@@ -85,6 +88,19 @@ HANDLE FindFirstFileA(LPCSTR path, LPWIN32_FIND_DATAA data);
 BOOL FindClose(HANDLE search);
 BOOL SetCurrentDirectoryA(LPCSTR path);
 BOOL CreateDirectoryA(LPCSTR path, void* security);
+
+// The wide-character file API: paths in UTF-16, made UTF-8 for POSIX as
+// they are (each component of an ANSI path is converted from the code page
+// instead). CreateFileW's handle is the file descriptor, as _lcreat's HFILE
+// is; only the creation the stub uses is supported (CREATE_ALWAYS).
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define CREATE_ALWAYS 2
+#define INVALID_FILE_ATTRIBUTES 0xFFFFFFFFu
+HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share, void* security, DWORD creation, DWORD attributes,
+                   HANDLE templateFile);
+BOOL CreateDirectoryW(LPCWSTR path, void* security);
+DWORD GetFileAttributesW(LPCWSTR path);
 
 // Searching a folder ("FOLDER\\*" lists it, "." and ".." included) and
 // removing what it holds. A symbolic link is reported as a reparse point (with
@@ -178,6 +194,20 @@ BOOL OemToCharBuffA(LPCSTR src, LPSTR dst, DWORD length);
 LPSTR lstrcpyA(LPSTR dst, LPCSTR src);
 LPSTR lstrcatA(LPSTR dst, LPCSTR src);
 int lstrlenA(LPCSTR text);
+int lstrlenW(LPCWSTR text);
+
+// Code page conversions. CP_UTF8 is strict UTF-8 both ways (with
+// MB_ERR_INVALID_CHARS, ill-formed input fails; without, each bad sequence
+// becomes U+FFFD). CP_ACP reads ANSI text as PosixPath reads a component:
+// as it is when it is valid UTF-8, else in the host's code page.
+// WideCharToMultiByte supports CP_UTF8 only. Both return the units written,
+// the NUL included for a length of -1, and 0 when the output has no room.
+#define CP_ACP 0
+#define CP_UTF8 65001
+#define MB_ERR_INVALID_CHARS 0x8
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPWSTR wide, int units);
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int units, LPSTR text, int bytes,
+                        LPCSTR defaultChar, BOOL* usedDefault);
 int lstrcmpiA(LPCSTR a, LPCSTR b);
 int wsprintfA(LPSTR out, LPCSTR format, ...);
 int wvsprintfA(LPSTR out, LPCSTR format, va_list args);
@@ -204,6 +234,7 @@ int wvsprintfA(LPSTR out, LPCSTR format, va_list args);
 #define IDC_ARROW MAKEINTRESOURCEA(32512)
 #define IDC_WAIT MAKEINTRESOURCEA(32514)
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR title, UINT type);
+int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR title, UINT type);  // recorded as UTF-8
 HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name);
 HCURSOR SetCursor(HCURSOR cursor);
 BOOL EndDialog(HWND dialog, INT_PTR result);
