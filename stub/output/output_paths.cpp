@@ -61,6 +61,7 @@ static bool EndsInDotOrBlank(LPCSTR start, LPCSTR end) {
 }
 
 bool IsSafeEntryName(LPCSTR name) {
+  if (!*name) return false;  // names no file: its output path would be the destination folder itself
   LPCSTR p = name;
   if (IsPathSeparator(static_cast<BYTE>(*p))) p++;  // the one leading separator is dropped
   if (IsPathSeparator(static_cast<BYTE>(*p))) return false;  // still absolute: a network or root path

@@ -11,7 +11,7 @@
 // NUL, CONIN$, CONOUT$, COM1-9, LPT1-9 and COM/LPT with a superscript digit,
 // with or without blanks and an extension), or a component ending in a dot
 // or a blank (but for a lone "."), which Windows would open under another
-// name.
+// name; and an empty name, which names the destination folder itself.
 bool IsSafeEntryName(LPCSTR name);
 
 // Joins TargetFolder and EntryName into EntryName (separators become '\\').

@@ -354,6 +354,10 @@ TEST(EntryNames, SafeAndUnsafe) {
       {"\\\\unc", false}, {"CON", false},   {"con.txt", false},
       {"dir/Aux.c", false},  {"COM1", false},   {"lpt9.log", false},
       {"PRN/x", false},      {"nul", false},
+      // No name at all: its output path is the destination folder with a
+      // separator, which the folder code took for a folder entry's name and
+      // joined to the destination again ("C:\\dest\\C:\\dest\\").
+      {"", false},
   };
   for (const auto& [name, safe] : cases) EXPECT_EQ(IsSafeEntryName(name), safe) << name;
 }
