@@ -97,7 +97,7 @@ static LONG ReadVolume(void* buffer, UINT count) {
 // to the next, so a short read there means "next disk", not damage; the
 // bytes already read are kept and the rest comes from the new volume.
 UINT RefillInput() {
-  LONG& remaining = Sfx.LocalHeader.CompressedSize;
+  LONG remaining = Sfx.LocalHeader.CompressedSize;  // a copy: the packed header's field may lie unaligned
   if (remaining <= 0) {
     Sfx.InputAvailable = 0;
     return 0;
@@ -113,7 +113,7 @@ UINT RefillInput() {
       if (got < 0) ReadError(2);  // the next volume cannot be read
     }
   }
-  remaining -= got;
+  Sfx.LocalHeader.CompressedSize = remaining - got;
   Sfx.InputCursor = Sfx.InputBuffer;
   if (Sfx.EntryEncrypted) DecryptBuffer(Sfx.InputBuffer, static_cast<UINT>(got));
   if (got == 0) {
@@ -152,7 +152,7 @@ static LONG SkipOnVolume(LONG remaining) {
 }
 
 UINT SkipEntryData() {
-  LONG& remaining = Sfx.LocalHeader.CompressedSize;
+  LONG remaining = Sfx.LocalHeader.CompressedSize;  // a copy: the packed header's field may lie unaligned
   if (remaining <= 0) return 0;
   LONG skipped = SkipOnVolume(remaining);
   if (Sfx.SpannedSet && skipped >= 0 && skipped != remaining) {
@@ -164,7 +164,7 @@ UINT SkipEntryData() {
   } else if (skipped != remaining) {
     ReadError(2);  // the entry's data is shorter than its size
   }
-  remaining -= skipped;
+  Sfx.LocalHeader.CompressedSize = remaining - skipped;
   return static_cast<UINT>(skipped);
 }
 

@@ -13,6 +13,9 @@
 # seeds, growing a corpus in the build tree; findings go to fuzz/findings/.
 # The targets are listed in fuzz/targets (name|binary|options|seed folders)
 # for scripts/fuzz, which runs the long campaigns.
+if(DRAVIK_SANITIZE)
+  return()  # the main build has them, sanitized already
+endif()
 find_program(DRAVIK_CLANGXX NAMES clang++ clang++-14)
 if(NOT DRAVIK_CLANGXX)
   message(STATUS "No clang++: no fuzz targets")

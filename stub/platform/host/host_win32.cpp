@@ -443,8 +443,10 @@ BOOL GetVolumeInformationA(LPCSTR root, LPSTR label, DWORD labelSize, LPDWORD se
 // ---- memory ------------------------------------------------------------------
 
 // The blocks handed out and not yet freed (HostReleaseBlocks); kept apart
-// from the settings so that HostReset does not forget them.
-static std::set<void*> HeldBlocks;
+// from the settings so that HostReset does not forget them, and never
+// destroyed, so that what a run left behind stays held (and is no leak to
+// the leak checker) until the process ends, as on Windows.
+static std::set<void*>& HeldBlocks = *new std::set<void*>;
 
 HGLOBAL GlobalAlloc(UINT flags, size_t bytes) {
   Settings().largestAllocation = std::max(Settings().largestAllocation, bytes);
