@@ -110,5 +110,9 @@ std::string HostResolvePath(const std::string& path);
 // start-up) leaves blocks behind by design.
 void HostReleaseBlocks();
 
+// How many of those blocks are held now: the stub's fixed buffers, and
+// nothing that grows with the number of entries or blocks decoded.
+size_t HostBlocksHeld();
+
 // Labels the MB_* button and icon groups for readable test failures.
 std::string HostDescribeBox(const HostMessageBox& box);

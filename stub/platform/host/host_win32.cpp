@@ -461,6 +461,7 @@ HGLOBAL GlobalFree(HGLOBAL block) {
   free(block);
   return nullptr;
 }
+size_t HostBlocksHeld() { return HeldBlocks.size(); }
 void HostReleaseBlocks() {
   for (void* block : HeldBlocks) free(block);
   HeldBlocks.clear();
