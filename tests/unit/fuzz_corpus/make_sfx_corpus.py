@@ -12,7 +12,10 @@ are dropped, and only what the engine reads of the image stays: the image
 headers up to the end of the section table (e_lfanew, the entry point, the
 optional header's magic), then the configuration record, then the payload
 (ConfigBlock and archive). The record's offsets and the archive's own
-offsets are moved with the payload, and a stub CRC, where the seed keeps
+offsets are moved with the payload, the section table is rewritten so that
+the record still lies in the raw data of one of the image's own sections
+(where a host tool that reads the record as the loader maps it looks for
+it) and the payload in its section, and a stub CRC, where the seed keeps
 one, is computed again over the compacted stub part. A seed is then a few
 KiB instead of 40, and mutations land where the engine reads. A seed meant
 for code page 932 gets a padding byte so that its size is odd, which is how
@@ -150,6 +153,26 @@ def drop_comment_padding(image, end_record_at):
     return image[:comment_at] + comment
 
 
+def relocate_sections(image, old_record_at, record_at, payload_at, payload_size):
+    """Rewrites the section table for the compacted image, so that a reader
+    that looks for the record only in the raw data of the image's own
+    sections, as the loader maps them, still finds it: the section that held
+    the record now holds just the record, the payload section its new place,
+    and every other section no raw data."""
+    pe = u32(image, 60)
+    table = pe + 24 + u16(image, pe + 20)
+    for i in range(u16(image, pe + 6)):
+        entry = table + 40 * i
+        raw_size, raw_at = u32(image, entry + 16), u32(image, entry + 20)
+        if image[entry:entry + 8] == b"_dravik_":
+            raw_at, raw_size = payload_at, payload_size
+        elif raw_at <= old_record_at < raw_at + raw_size:
+            raw_at, raw_size = record_at, 60
+        else:
+            raw_at, raw_size = 0, 0
+        struct.pack_into("<II", image, entry + 16, raw_size, raw_at)
+
+
 def compact(path, odd_size=False):
     image = open(path, "rb").read()
     record_at = image.index(MARKER)
@@ -166,6 +189,7 @@ def compact(path, odd_size=False):
     if end_at:
         move_archive_offsets(out, end_at - shift, shift)
         out = drop_comment_padding(out, end_at - shift)
+    relocate_sections(out, record_at, len(kept_headers), new_payload_at, len(out) - new_payload_at)
     if stub_crc:
         stub_part = bytearray(out[:archive_at - shift])
         struct.pack_into("<I", stub_part, len(kept_headers) + 8, 0)
@@ -174,6 +198,22 @@ def compact(path, odd_size=False):
     if odd_size != (len(out) % 2 == 1):
         out += b"\0"
     return bytes(out)
+
+
+def empty_name_seed(tree):
+    """A finding of the engine target, kept as a seed: an entry whose local
+    header names nothing. Built with a one-byte name ("E"), whose byte the
+    header then counts as extra field instead (the builder refuses empty
+    names; the engine reads only local headers)."""
+    with open(os.path.join(tree, "E"), "w") as f:
+        f.write("empty name\n")
+    image = bytearray(compact(build_sfx("empty_name", "--no-stub-crc", "-C", tree, "readme.txt", "E")))
+    first = image.index(b"PK\x03\x04")
+    at = image.index(b"PK\x03\x04", first + 4)  # the second local header: "E"
+    assert u16(image, at + 26) == 1 and image[at + 30:at + 31] == b"E"
+    struct.pack_into("<HH", image, at + 26, 0, u16(image, at + 28) + 1)
+    os.remove(os.path.join(tree, "E"))
+    return bytes(image)
 
 
 def write_seed(folder, name, data):
@@ -209,6 +249,7 @@ def main():
     seeds += [("zip_" + name, ["--no-stub-crc", "--zip", path], False) for name, path in zips.items()]
     for name, options, odd in seeds:
         write_seed("engine", name + ".exe", compact(build_sfx(name, *options), odd))
+    write_seed("engine", "regression_empty_name.exe", empty_name_seed(tree))
     shutil.rmtree(WORK)
 
 
