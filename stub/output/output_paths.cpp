@@ -60,6 +60,12 @@ static bool EndsInDotOrBlank(LPCSTR start, LPCSTR end) {
   return end > start && !currentFolder && (end[-1] == '.' || end[-1] == ' ');
 }
 
+// No Windows double-byte code page has a trail byte below 0x40: a lead byte
+// followed by one is no character, and converters differ in whether they
+// swallow that byte. It may be a colon, a dot, a blank or a separator that
+// the checks here would otherwise never see.
+constexpr BYTE kLowestTrailByte = 0x40;
+
 bool IsSafeEntryName(LPCSTR name) {
   if (!*name) return false;  // names no file: its output path would be the destination folder itself
   LPCSTR p = name;
@@ -68,6 +74,7 @@ bool IsSafeEntryName(LPCSTR name) {
   LPCSTR component = p;
   for (;; p = CharNextA(p)) {
     bool multiByte = IsMultiByteChar(p);
+    if (multiByte && static_cast<BYTE>(p[1]) < kLowestTrailByte) return false;  // a byte hidden behind a lead byte
     if (!multiByte && *p == ':') return false;  // drive prefix or alternate data stream
     if (*p && (multiByte || !IsPathSeparator(static_cast<BYTE>(*p)))) continue;
     if (IsParentComponent(component, p) || IsDeviceName(component, p) || EndsInDotOrBlank(component, p))

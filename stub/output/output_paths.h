@@ -11,7 +11,9 @@
 // NUL, CONIN$, CONOUT$, COM1-9, LPT1-9 and COM/LPT with a superscript digit,
 // with or without blanks and an extension), or a component ending in a dot
 // or a blank (but for a lone "."), which Windows would open under another
-// name; and an empty name, which names the destination folder itself.
+// name; an empty name, which names the destination folder itself; and, in
+// a double-byte code page, a lead byte followed by a byte below 0x40, which
+// is no character and may hide a colon, a dot or a separator.
 bool IsSafeEntryName(LPCSTR name);
 
 // Joins TargetFolder and EntryName into EntryName (separators become '\\').

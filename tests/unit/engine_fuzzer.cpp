@@ -138,8 +138,9 @@ void AuditName(const HostMemoryFile& file, const std::string& relative, bool dou
       component += static_cast<char>(c);
       continue;
     }
-    // A colon inside a double-byte character is no colon, but the check
-    // above sees only single bytes: components are whole characters here.
+    // The rules look at every byte, trail bytes included: a colon, dot or
+    // blank behind a lead byte counts as itself, the strict reading (no
+    // code page has trail bytes below 0x40, and converters differ on them).
     if (const char* why = BrokenRule(component)) Breach(file, why);
     component.clear();
   }

@@ -362,4 +362,23 @@ TEST(EntryNames, SafeAndUnsafe) {
   for (const auto& [name, safe] : cases) EXPECT_EQ(IsSafeEntryName(name), safe) << name;
 }
 
+// Code page 932: a trail byte 0x5C belongs to its character, while a lead
+// byte followed by a byte no code page takes as a trail byte hides that byte
+// (the engine fuzz target's containment audit found "\x8E:" in a name).
+TEST(EntryNames, DoubleByteCodePage) {
+  const std::pair<const char*, bool> cases[] = {
+      {"\x95\\.txt", true},      // U+8868, its trail byte 0x5C
+      {"\x83\\\x83t/a", true},   // U+30BD U+30D5, then a folder
+      {"\x8E:x.txt", false},      // a colon behind a lead byte
+      {"a\x95./b", false},        // a dot behind a lead byte
+      {"a\x95 ", false},          // a blank behind a lead byte
+      {"\x95/..", false},         // a separator behind a lead byte, then ".."
+      {"\x8E\x40", true},         // the lowest trail byte
+  };
+  HostReset();
+  HostSetCodePage(932);
+  for (const auto& [name, safe] : cases) EXPECT_EQ(IsSafeEntryName(name), safe) << name;
+  HostReset();
+}
+
 }  // namespace

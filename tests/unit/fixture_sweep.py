@@ -56,6 +56,7 @@ WRAPPED = {
 # The engine's seeds, self-extractors already: name -> (test, extract).
 SEED_FAILURES = {
     "regression_empty_name.exe": (2, 2),  # an entry without a name is refused
+    "regression_hidden_colon_932.exe": (2, 2),  # a colon behind a lead byte is refused
 }
 SEED_PASSWORD = "fuzz"
 
