@@ -98,7 +98,8 @@ std::string JoinResolved(const std::string& root, const std::vector<std::string>
 }
 
 // The root of a path ("C:", "\\SERVER\SHARE") and where the rest begins; a
-// path with neither starts at the current folder (its drive for "\rest").
+// path with neither starts at the current folder (its drive for "\rest"),
+// which is taken to be a drive's folder: the module's is, in every use here.
 std::string SplitRoot(LPCSTR path, LPCSTR* rest_ret, std::vector<std::string>* components) {
   if (IsDriveLetter(path[0]) && path[1] == ':') {
     *rest_ret = path + 2;
