@@ -113,7 +113,7 @@ void CountInputRead(UINT got) {
 // to the next, so a short read there means "next disk", not damage; the
 // bytes already read are kept and the rest comes from the new volume.
 UINT RefillInput() {
-  uint32_t& remaining = Sfx.LocalHeader.CompressedSize;
+  uint32_t remaining = Sfx.LocalHeader.CompressedSize;  // a copy: the packed header's field may lie unaligned
   if (remaining == 0) {
     Sfx.InputAvailable = 0;
     return 0;
@@ -129,7 +129,7 @@ UINT RefillInput() {
       if (got < 0) ReadError(2);  // the next volume cannot be read
     }
   }
-  remaining -= static_cast<uint32_t>(got);
+  Sfx.LocalHeader.CompressedSize = remaining - static_cast<uint32_t>(got);
   CountInputRead(static_cast<UINT>(got));
   Sfx.InputCursor = Sfx.InputBuffer;
   if (Sfx.EntryEncrypted) DecryptBuffer(Sfx.InputBuffer, static_cast<UINT>(got));
@@ -181,7 +181,7 @@ void SkipRecordBytes(DWORD count) {
 }
 
 UINT SkipEntryData() {
-  uint32_t& remaining = Sfx.LocalHeader.CompressedSize;
+  uint32_t remaining = Sfx.LocalHeader.CompressedSize;  // a copy: the packed header's field may lie unaligned
   if (remaining == 0) return 0;
   LONG skipped = SkipOnVolume(remaining);
   if (Sfx.SpannedSet && skipped >= 0 && static_cast<DWORD>(skipped) != remaining) {
@@ -193,7 +193,7 @@ UINT SkipEntryData() {
   } else if (static_cast<DWORD>(skipped) != remaining) {
     ReadError(2);  // the entry's data is shorter than its size
   }
-  remaining -= static_cast<uint32_t>(skipped);
+  Sfx.LocalHeader.CompressedSize = remaining - static_cast<uint32_t>(skipped);
   return static_cast<UINT>(skipped);
 }
 

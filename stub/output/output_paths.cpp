@@ -72,6 +72,12 @@ static bool EndsInDotOrBlank(LPCSTR start, LPCSTR end) {
   return end > start && !currentFolder && (end[-1] == '.' || end[-1] == ' ');
 }
 
+// No Windows double-byte code page has a trail byte below 0x40: a lead byte
+// followed by one is no character, and converters differ in whether they
+// swallow that byte. It may be a colon, a dot, a blank or a separator that
+// the checks here would otherwise never see.
+constexpr BYTE kLowestTrailByte = 0x40;
+
 // The checks on one spelling of a name.
 static bool IsSafeSpelling(LPCSTR name) {
   LPCSTR p = name;
@@ -80,6 +86,7 @@ static bool IsSafeSpelling(LPCSTR name) {
   LPCSTR component = p;
   for (;; p = NextChar(p)) {
     bool multiByte = IsMultiByteChar(p);
+    if (multiByte && static_cast<BYTE>(p[1]) < kLowestTrailByte) return false;  // a byte hidden behind a lead byte
     if (!multiByte && *p == ':') return false;  // drive prefix or alternate data stream
     if (*p && (multiByte || !IsPathSeparator(static_cast<BYTE>(*p)))) continue;
     if (IsParentComponent(component, p) || IsDeviceName(component, p) || EndsInDotOrBlank(component, p))
@@ -116,6 +123,7 @@ static void FoldFullWidthForms(LPCSTR name, LPSTR folded) {
 }
 
 bool IsSafeEntryName(LPCSTR name) {
+  if (!*name) return false;  // names no file: its output path would be the destination folder itself
   if (!IsSafeSpelling(name)) return false;
   if (!Sfx.EntryUtf8) return true;
   CHAR folded[kEntryTextSize];

@@ -11,9 +11,12 @@
 // NUL, CONIN$, CONOUT$, COM1-9, LPT1-9 and COM/LPT with a superscript digit,
 // with or without blanks and an extension), or a component ending in a dot
 // or a blank (but for a lone "."), which Windows would open under another
-// name. A UTF-8 name (Sfx.EntryUtf8, already checked to be well-formed)
-// must also pass with its full-width forms folded to ASCII, as Windows'
-// best-fit conversion to ANSI folds them ("．．" is ".." there).
+// name; an empty name, which names the destination folder itself; in a
+// double-byte code page, a lead byte followed by a byte below 0x40, which is
+// no character and may hide a colon, a dot or a separator. A UTF-8 name
+// (Sfx.EntryUtf8, already checked to be well-formed) must also pass with its
+// full-width forms folded to ASCII, as Windows' best-fit conversion to ANSI
+// folds them ("．．" is ".." there).
 bool IsSafeEntryName(LPCSTR name);
 
 // Joins TargetFolder and EntryName into EntryName (separators become '\\').

@@ -527,6 +527,10 @@ TEST(EntryNames, SafeAndUnsafe) {
       {"\\\\unc", false}, {"CON", false},   {"con.txt", false},
       {"dir/Aux.c", false},  {"COM1", false},   {"lpt9.log", false},
       {"PRN/x", false},      {"nul", false},
+      // No name at all: its output path is the destination folder with a
+      // separator, which the folder code took for a folder entry's name and
+      // joined to the destination again ("C:\\dest\\C:\\dest\\").
+      {"", false},
   };
   for (const auto& [name, safe] : cases) EXPECT_EQ(IsSafeEntryName(name), safe) << name;
 }
@@ -689,6 +693,25 @@ TEST_F(Extraction, UnflaggedNamesStayInTheCodePage) {
             0);
   EXPECT_TRUE(fs::is_regular_file(target_ + "/caf\u00e9.txt"));
   EXPECT_TRUE(fs::is_regular_file(target_ + "/d\u00c3\u00a9j\u00c3\u00a0/x.txt"));
+}
+
+// Code page 932: a trail byte 0x5C belongs to its character, while a lead
+// byte followed by a byte no code page takes as a trail byte hides that byte
+// (the engine fuzz target's containment audit found "\x8E:" in a name).
+TEST(EntryNames, DoubleByteCodePage) {
+  const std::pair<const char*, bool> cases[] = {
+      {"\x95\\.txt", true},      // U+8868, its trail byte 0x5C
+      {"\x83\\\x83t/a", true},   // U+30BD U+30D5, then a folder
+      {"\x8E:x.txt", false},      // a colon behind a lead byte
+      {"a\x95./b", false},        // a dot behind a lead byte
+      {"a\x95 ", false},          // a blank behind a lead byte
+      {"\x95/..", false},         // a separator behind a lead byte, then ".."
+      {"\x8E\x40", true},         // the lowest trail byte
+  };
+  HostReset();
+  HostSetCodePage(932);
+  for (const auto& [name, safe] : cases) EXPECT_EQ(IsSafeEntryName(name), safe) << name;
+  HostReset();
 }
 
 }  // namespace

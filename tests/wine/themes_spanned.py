@@ -41,7 +41,10 @@ BAD_LABEL_TEXT = "The disk in the drive appears to be\nmissing or has an incorre
 OVERWRITE_TEXT = "File %s already exists.  Overwrite file?"
 READ_ERROR_TEXT = "Error reading %s.  Possible cause: bad disk or file transfer error."
 
-CHUNK_SIZE = 2048  # the stub reads entry data in chunks of at most this many bytes
+# The unit the layouts below are counted in: volume ends at or between
+# multiples of 2,048 bytes of an entry's data. (The stub reads 64 KiB at a
+# time; a volume end anywhere in the data must be crossed the same way.)
+CHUNK_SIZE = 2048
 LOCAL_SIG, CENTRAL_SIG, SPANNING_SIG = b"PK\x03\x04", b"PK\x01\x02", b"PK\x07\x08"
 LOCAL_HEADER_SIZE = 26  # after the signature
 DESCRIPTOR_SIZE = 16
@@ -395,6 +398,12 @@ def self_extractor_part(workshop):
     return record_u32(open(probe, "rb").read(), RECORD_ARCHIVE_OFFSET)
 
 
+def exe_volume_size(workshop):
+    """A multiple of CHUNK_SIZE with 1,000 to 3,000 bytes of the archive on disk
+    1 beside the self-extractor."""
+    return (self_extractor_part(workshop) + 1000 + CHUNK_SIZE - 1) // CHUNK_SIZE * CHUNK_SIZE
+
+
 def built_set(workshop, name, source_of, volume_size, exe_volumes):
     """The set NAME (built once per theme run); volume_size is a number or a
     function of the workshop."""
@@ -414,8 +423,10 @@ def built_set(workshop, name, source_of, volume_size, exe_volumes):
 #     24,576 = 12 x 2,048, so once the entry has run on from disk 1 its
 #     chunks start at offset 0 of each volume and disks 2 and 3 end exactly
 #     at a chunk boundary.
-#   big data, ".EXE": disk 1 is the self-extractor with the first part; the
-#     later volumes hold 40,000 (cut chunks) or 40,960 = 20 x 2,048 bytes.
+#   big data, ".EXE": disk 1 is the self-extractor with 1,000 to 3,000 bytes of
+#     the archive; the volumes are a multiple of 2,048 bytes (aligned) or 960
+#     bytes less (cut), counted from the self-extractor's size, which differs
+#     between the stubs and grows with them.
 #   small files: volume ends that fall inside the run of small files move a
 #     local header to the start of the next volume. For ".EXE" volumes the
 #     size follows the self-extractor's own (which differs between the stubs
@@ -426,15 +437,15 @@ SETS = {
     "zip-cut": (spanned_source, 25576, False),
     "zip-aligned": (spanned_source, 24576, False),
     "zip-headers": (small_files_source, 9100, False),
-    "exe-cut": (spanned_source, 40000, True),
-    "exe-aligned": (spanned_source, 40960, True),
+    "exe-cut": (spanned_source, lambda w: exe_volume_size(w) - 960, True),
+    "exe-aligned": (spanned_source, exe_volume_size, True),
     "exe-headers": (small_files_source, lambda w: self_extractor_part(w) + 1500, True),
 }
 
 
 def spanned_set(name):
     source, size, exe_volumes = SETS[name]
-    return lambda w: built_set(w, name, source, size() if callable(size) else size, exe_volumes)
+    return lambda w: built_set(w, name, source, size, exe_volumes)
 
 
 def layout_has(kind, entry=None, skipped=()):

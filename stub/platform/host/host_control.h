@@ -101,5 +101,39 @@ void HostSetProgramHandler(std::function<bool(const HostProgramStart&, DWORD* ex
 // Every start asked for so far, started or not.
 const std::vector<HostProgramStart>& HostProgramStarts();
 
+// In-memory file system: the module file is read from the image given to
+// HostSetModuleImage (the caller keeps it alive), and the files and folders
+// the engine makes are recorded, with their sizes, instead of written;
+// existence checks and the overwrite question see them; nothing touches the
+// disk, and the current folder is remembered, not changed. Paths resolve as
+// on Windows (no case; ".", ".." and trailing dots and blanks resolved);
+// drive roots exist for drives given a type (HostSetDriveType). A run then
+// costs no system call, which is what a fuzz target needs.
+void HostSetMemoryFileSystem(bool on);
+void HostSetModuleImage(const BYTE* image, size_t size);
+
+struct HostMemoryFile {
+  std::string path;      // as the engine gave it
+  std::string resolved;  // as Windows would resolve it: upper case, '\' separators
+  bool folder;
+  uint64_t size;         // bytes written
+};
+
+// Every file and folder made, in the order they were first made.
+const std::vector<HostMemoryFile>& HostMemoryFiles();
+
+// A path as the in-memory file system resolves it (the form of `resolved`).
+std::string HostResolvePath(const std::string& path);
+
+// Frees every block GlobalAlloc and LocalAlloc handed out that is still
+// held, as the end of the process does for the stub; for callers that run
+// the engine many times in one process, where an early end (an error at
+// start-up) leaves blocks behind by design.
+void HostReleaseBlocks();
+
+// How many of those blocks are held now: the stub's fixed buffers, and
+// nothing that grows with the number of entries or blocks decoded.
+size_t HostBlocksHeld();
+
 // Labels the MB_* button and icon groups for readable test failures.
 std::string HostDescribeBox(const HostMessageBox& box);

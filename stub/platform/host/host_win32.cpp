@@ -6,6 +6,7 @@
 // stays as it is, as it does on Windows).
 #include "platform/host/host_control.h"
 #include "platform/host/sfx_record_locator.h"
+#include "platform/host/host_memory_files.h"
 #include "platform/platform.h"
 #include "container/sfx_config.h"
 #include "container/message_table.h"
@@ -24,6 +25,7 @@
 #include <iconv.h>
 #include <algorithm>
 #include <map>
+#include <set>
 #include <strings.h>
 #include <sys/stat.h>
 #include <ctime>
@@ -240,7 +242,10 @@ int FirstButton(UINT type) {
 
 // ---- control ---------------------------------------------------------------
 
-void HostReset() { Settings() = HostSettings(); }
+void HostReset() {
+  Settings() = HostSettings();
+  MemoryFilesReset();
+}
 size_t HostLargestAllocation() { return Settings().largestAllocation; }
 void HostSetModulePath(const std::string& path) { Settings().modulePath = path; }
 void HostSetCommandLine(const std::string& line) { Settings().commandLine = line; }
@@ -303,6 +308,7 @@ std::string ExistingPathIgnoringCase(const std::string& path);
 // the headers and the stub's own sections are read, never the payload, so
 // that a large self-extractor is not read whole.
 const SfxConfigRecord* PlatformSfxRecord() {
+  if (MemoryFilesActive()) return MemorySfxRecord();
   static SfxConfigRecord record;
   constexpr size_t kHeadSize = 0x10000;     // the headers and section table lie well inside
   constexpr uint64_t kStubPartLimit = 1u << 30;  // no stub is this large
@@ -386,6 +392,7 @@ std::string ExistingPathIgnoringCase(const std::string& path) {
 }
 
 HFILE _lopen(LPCSTR path, int mode) {
+  if (MemoryFilesActive()) return MemoryOpen(path);
   int flags = (mode & 3) == OF_WRITE ? O_WRONLY : (mode & 3) == OF_READWRITE ? O_RDWR : O_RDONLY;
   int fd = open(ExistingPathIgnoringCase(PosixPath(path)).c_str(), flags);
   if (fd < 0) return HFILE_ERROR;
@@ -398,12 +405,14 @@ HFILE _lopen(LPCSTR path, int mode) {
 }
 
 HFILE _lcreat(LPCSTR path, int) {
+  if (MemoryFilesActive()) return MemoryCreate(path);
   std::string target = Settings().dryRun ? "/dev/null" : PosixPath(path);
   int fd = open(target.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
   return fd < 0 ? HFILE_ERROR : fd;
 }
 
 UINT _lread(HFILE file, LPVOID buffer, UINT count) {
+  if (IsMemoryHandle(file)) return MemoryRead(file, buffer, count);
   UINT total = 0;
   while (total < count) {
     ssize_t got = read(file, static_cast<BYTE*>(buffer) + total, count - total);
@@ -415,6 +424,7 @@ UINT _lread(HFILE file, LPVOID buffer, UINT count) {
 }
 
 UINT _lwrite(HFILE file, LPCSTR buffer, UINT count) {
+  if (IsMemoryHandle(file)) return MemoryWrite(file, count);
   UINT total = 0;
   while (total < count) {
     ssize_t put = write(file, buffer + total, count - total);
@@ -425,12 +435,16 @@ UINT _lwrite(HFILE file, LPCSTR buffer, UINT count) {
 }
 
 LONG _llseek(HFILE file, LONG offset, int origin) {
+  if (IsMemoryHandle(file)) return MemorySeek(file, offset, origin);
   int whence = origin == FILE_CURRENT ? SEEK_CUR : origin == FILE_END ? SEEK_END : SEEK_SET;
   off_t at = lseek(file, offset, whence);
   return at < 0 || at > 0x7FFFFFFF ? HFILE_ERROR : static_cast<LONG>(at);
 }
 
-HFILE _lclose(HFILE file) { return close(file) == 0 ? 0 : HFILE_ERROR; }
+HFILE _lclose(HFILE file) {
+  if (IsMemoryHandle(file)) return MemoryClose(file);
+  return close(file) == 0 ? 0 : HFILE_ERROR;
+}
 
 namespace {
 
@@ -469,6 +483,7 @@ bool NextListed(FolderSearch* search, LPWIN32_FIND_DATAA data) {
 }  // namespace
 
 HANDLE FindFirstFileA(LPCSTR path, LPWIN32_FIND_DATAA data) {
+  if (MemoryFilesActive()) return MemoryFindFirst(path, data);
   std::string posix = PosixPath(path);
   if (posix.size() >= 2 && posix.compare(posix.size() - 2, 2, "/*") == 0) {
     DIR* listing = opendir(posix.substr(0, posix.size() - 2).c_str());
@@ -527,6 +542,7 @@ BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
 
 BOOL CreateDirectoryA(LPCSTR path, void*) {
   if (Settings().recording) Settings().foldersMade.push_back(path);
+  if (MemoryFilesActive()) return MemoryMakeFolder(path);
   if (Settings().dryRun) return TRUE;
   return mkdir(PosixPath(path).c_str(), 0755) == 0;
 }
@@ -606,14 +622,18 @@ BOOL LocalFileTimeToFileTime(const FILETIME* local, FILETIME* utc) {
 }
 
 BOOL SetFileTime(HANDLE file, const FILETIME*, const FILETIME* accessed, const FILETIME* written) {
-  if (Settings().dryRun) return TRUE;  // the output is not a real file
+  // the output is not a real file
+  if (Settings().dryRun || IsMemoryHandle(static_cast<HFILE>(reinterpret_cast<intptr_t>(file)))) return TRUE;
   struct timespec times[2] = {{0, UTIME_OMIT}, {0, UTIME_OMIT}};
   if (accessed) times[0] = {static_cast<time_t>(FileTimeToSeconds(accessed)), 0};
   if (written) times[1] = {static_cast<time_t>(FileTimeToSeconds(written)), 0};
   return futimens(static_cast<int>(reinterpret_cast<intptr_t>(file)), times) == 0;
 }
 
-BOOL SetCurrentDirectoryA(LPCSTR path) { return chdir(PosixPath(path).c_str()) == 0; }
+BOOL SetCurrentDirectoryA(LPCSTR path) {
+  if (MemoryFilesActive()) return MemorySetCurrentFolder(path);
+  return chdir(PosixPath(path).c_str()) == 0;
+}
 
 DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
   char cwd[4096];
@@ -635,15 +655,29 @@ BOOL GetVolumeInformationA(LPCSTR root, LPSTR label, DWORD labelSize, LPDWORD se
 
 // ---- memory ------------------------------------------------------------------
 
+// The blocks handed out and not yet freed (HostReleaseBlocks); kept apart
+// from the settings so that HostReset does not forget them, and never
+// destroyed, so that what a run left behind stays held (and is no leak to
+// the leak checker) until the process ends, as on Windows.
+static std::set<void*>& HeldBlocks = *new std::set<void*>;
+
 HGLOBAL GlobalAlloc(UINT flags, size_t bytes) {
   Settings().largestAllocation = std::max(Settings().largestAllocation, bytes);
-  return (flags & GMEM_ZEROINIT) ? calloc(1, bytes ? bytes : 1) : malloc(bytes ? bytes : 1);
+  void* block = (flags & GMEM_ZEROINIT) ? calloc(1, bytes ? bytes : 1) : malloc(bytes ? bytes : 1);
+  if (block) HeldBlocks.insert(block);
+  return block;
 }
 LPVOID GlobalLock(HGLOBAL block) { return block; }
 BOOL GlobalUnlock(HGLOBAL) { return FALSE; }
 HGLOBAL GlobalFree(HGLOBAL block) {
+  HeldBlocks.erase(block);
   free(block);
   return nullptr;
+}
+size_t HostBlocksHeld() { return HeldBlocks.size(); }
+void HostReleaseBlocks() {
+  for (void* block : HeldBlocks) free(block);
+  HeldBlocks.clear();
 }
 HGLOBAL GlobalHandle(LPCVOID address) { return const_cast<LPVOID>(address); }
 HLOCAL LocalAlloc(UINT flags, size_t bytes) { return GlobalAlloc(flags, bytes); }
