@@ -1,8 +1,8 @@
 // libFuzzer target of `dravik-sfx build --zip` on arbitrary bytes: the
 // command as users run it (the reader, the data checks and the layout with
 // the built-in x86 stub), the input an in-memory file (fuzz_input_file.h),
-// the self-extractor written to a private folder in /dev/shm (memory, not
-// disk) and removed after each input.
+// the self-extractor written to /dev/shm (memory, not disk) and removed
+// after each input.
 //
 // What must hold:
 //   - the command ends with status 0 (built) or 2 (refused with a reason),
@@ -36,16 +36,9 @@ FILE* Report;
   abort();
 }
 
-char Folder[] = "/dev/shm/dravik-build-zip-fuzz-XXXXXX";
-
-void RemoveFolder() { rmdir(Folder); }
-
-// A private folder for the self-extractors, removed when the fuzzer ends.
-std::string OutputFolder() {
-  if (!mkdtemp(Folder)) abort();  // nowhere to write: the target cannot run
-  atexit(RemoveFolder);
-  return Folder;
-}
+// The self-extractor's path: a file of this process in /dev/shm, removed
+// after every input (no folder, which libFuzzer's quick exit would leave).
+std::string OutputPath() { return "/dev/shm/dravik-build-zip-fuzz-" + std::to_string(getpid()) + ".exe"; }
 
 // The entries of the self-extractor, read back, against the input's.
 void CompareEntries(const uint8_t* data, size_t size, const std::string& built) {
@@ -72,7 +65,7 @@ void CompareEntries(const uint8_t* data, size_t size, const std::string& built) 
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static FuzzInputFile input;
-  static std::string output = OutputFolder() + "/setup.exe";
+  static std::string output = OutputPath();
   Report = Report ? Report : SilencePrinting();
   input.Write(data, size);
   std::string zipPath = input.path();
