@@ -27,7 +27,7 @@ struct BitWriter {
   void Bits(uint32_t value, int count) {
     for (int i = 0; i < count; i++) {
       if (used == 8) bytes.push_back(0), used = 0;
-      bytes.back() |= ((value >> i) & 1) << used++;
+      bytes.back() |= (i < 32 ? (value >> i) & 1 : 0) << used++;  // a field longer than 32 bits is zeros
     }
   }
   void Code(uint32_t code, int length) {
