@@ -45,6 +45,15 @@ std::string WithArchive(std::string line, const std::string& archive) {
   return line;
 }
 
+// unzip extracts exe into `unpacked` exactly as `tree` (whose empty folder
+// some writers store no entry for).
+void ExpectUnzipsTo(const std::string& exe, const std::string& tree, const std::string& unpacked) {
+  ASSERT_EQ(RunShell("unzip -q " + ShellQuote(exe) + " -d " + ShellQuote(unpacked)).status, 0);
+  CommandResult compared = RunShell("mkdir -p " + ShellQuote(unpacked + "/empty") + " && diff -r " + ShellQuote(tree) +
+                                    " " + ShellQuote(unpacked));
+  EXPECT_EQ(compared.status, 0) << compared.out;
+}
+
 // What every wrapped archive must pass: our forward walker (local headers
 // complete, 16-byte descriptors with their signature, offsets from the
 // file's start), unzip -t and 7z without warnings, and the stub's checks.
@@ -73,11 +82,7 @@ TEST(WrapZip, ArchivesFromOtherToolsExtractToTheSameBytes) {
     CommandResult built = RunSfx({"build", "-o", exe, "--zip", archive});
     ASSERT_EQ(built.status, 0) << built.err;
     ExpectReadersAccept(exe);
-    ASSERT_EQ(RunShell("unzip -q " + ShellQuote(exe) + " -d " + ShellQuote(unpacked)).status, 0);
-    // Python's zipfile as used here stores no folder entries.
-    CommandResult compared = RunShell("mkdir -p " + ShellQuote(unpacked + "/empty") + " && diff -r " + ShellQuote(tree) + " " +
-                                      ShellQuote(unpacked));
-    EXPECT_EQ(compared.status, 0) << compared.out;
+    ExpectUnzipsTo(exe, tree, unpacked);
   }
 }
 
@@ -382,10 +387,7 @@ TEST(WrapZip, ReencodedEntriesPassEveryReader) {
     CommandResult built = RunSfx({"build", "-o", exe, "--zip", archive});
     ASSERT_EQ(built.status, 0) << built.err;
     ExpectReadersAccept(exe);
-    ASSERT_EQ(RunShell("unzip -q " + ShellQuote(exe) + " -d " + ShellQuote(unpacked)).status, 0);
-    CommandResult compared = RunShell("mkdir -p " + ShellQuote(unpacked + "/empty") + " && diff -r " + ShellQuote(tree) + " " +
-                                      ShellQuote(unpacked));
-    EXPECT_EQ(compared.status, 0) << compared.out;
+    ExpectUnzipsTo(exe, tree, unpacked);
     CommandResult info = RunSfx({"info", exe});
     EXPECT_NE(info.out.find(std::string("(re-encoded from ") + c.words + ")"), std::string::npos) << info.out;
     // The same archive and options give the same self-extractor.
