@@ -12,7 +12,7 @@
 // The archive is our own benchmark corpus (bench/make_corpus.sh), read
 // whole; its records are trusted only as far as the bounds checks below.
 #include "archive/inflate.h"
-#include "startup/sfx_state.h"
+#include "base/sfx_state.h"
 
 #include <libdeflate.h>
 #include <zlib.h>

@@ -10,7 +10,8 @@
 // the central directory, so that what it passes is what unzip -l lists.
 #include "builder/extract_command.h"
 
-#include "archive/entry_extraction.h"
+#include "archive/record_walker.h"
+#include "base/sfx_state.h"
 #include "builder/archive_walk.h"
 #include "builder/cli.h"
 #include "builder/file_io.h"
@@ -19,7 +20,6 @@
 #include "container/sfx_config.h"
 #include "container/sfx_image.h"
 #include "platform/host/host_control.h"
-#include "startup/sfx_state.h"
 #include "startup/start_sequence.h"
 
 #include <iconv.h>

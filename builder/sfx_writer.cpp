@@ -2,13 +2,13 @@
 #include "builder/sfx_writer.h"
 
 #include "archive/decryption.h"
+#include "base/sfx_state.h"
 #include "builder/pe_image.h"
 #include "builder/zip_writer.h"
 #include "container/integrity.h"
 #include "container/sfx_config.h"
 #include "container/sfx_image.h"
 #include "platform/host/sfx_record_locator.h"
-#include "startup/sfx_state.h"
 #include "util/crc32.h"
 
 #include <cstdio>

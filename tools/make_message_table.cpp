@@ -15,8 +15,8 @@
 // unpacking them with the stub's own decoder: each must give exactly the
 // expected bytes from exactly its stored length.
 #include "archive/inflate.h"
+#include "base/sfx_state.h"
 #include "container/message_table.h"
-#include "startup/sfx_state.h"
 
 #include <iconv.h>
 #include <zlib.h>

@@ -1,29 +1,10 @@
-// Archive input: opening the archive (our own file, or the volume file of the
-// disk in the drive for a spanned set) and asking for disks by volume label.
+// Archive input: the current entry's data, record parts and skips, read
+// forward from ArchiveFile (which container/archive_volumes.h opens, and
+// moves on to the next disk of a spanned set), with the user's messages
+// looked at while it is read.
 #pragma once
 
 #include "platform/platform.h"
-
-// Disk number returned when a disk has no usable "PKBACK#" label.
-constexpr WORD kNoVolumeNumber = 0xFFFF;
-// Wanted-disk value meaning "the last disk of the set".
-constexpr WORD kLastDisk = 0;
-
-// Opens ModulePath read-only, denying writes to others, as ArchiveFile;
-// HeaderCorrupt when it cannot.
-void OpenArchive();
-
-// Returns once disk `wanted` is in the drive and its volume file (ModulePath
-// with ".EXE" or ".ZIP") is open in ArchiveFile at its start; otherwise ends
-// through SilentAbort (the user gave up) or HeaderCorrupt (no volume file).
-void RequestDisk(WORD wanted, bool exeVolumes);
-
-// The disk after the current one, when a volume ends inside a record or
-// an entry's data.
-void RequestNextDisk();
-
-// Disk number in the volume label of `drive` ("A:"), or kNoVolumeNumber.
-WORD ReadVolumeNumber(LPCSTR drive);
 
 // Reads the next chunk of the current entry's data into InputBuffer; the
 // number of bytes read, 0 when the data is exhausted.
@@ -69,3 +50,11 @@ void SkipRecordBytes(DWORD count);
 // next disk of a spanned set when it runs on); the bytes skipped by this
 // call, 0 when nothing is left. Callers repeat it until it returns 0.
 UINT SkipEntryData();
+
+// 1 when the current entry opens with Password, 0 when there is no password
+// or the check byte differs. Reads the encryption header from ArchiveFile,
+// which must stand at the entry's data, and takes it off the entry's size.
+// Format notes: the 12 header bytes are the first bytes of the entry's
+// data, so in a spanned set they may run from one volume on to the next
+// like any other data.
+int CheckPassword();

@@ -5,16 +5,10 @@
 // as it is (system code page, no case folding). The check byte is the last
 // header byte; it equals the high byte of the entry's CRC-32, or, for an
 // entry written with a data descriptor (whose CRC was not known when the
-// header was written), the high byte of its DOS time. The 12 header bytes
-// are the first bytes of the entry's data, so in a spanned set they may run
-// from one volume on to the next like any other data.
+// header was written), the high byte of its DOS time.
 #include "archive/decryption.h"
 
-#include "archive/archive_input.h"
-#include "container/archive_file.h"
-
-#include "startup/recovery.h"
-#include "startup/sfx_state.h"
+#include "base/sfx_state.h"
 #include "util/crc32.h"
 #include "util/path_text.h"
 
@@ -52,26 +46,4 @@ int DecryptHeader(const BYTE* header, BYTE check) {
   CopyBytes(copy, header, kEncryptionHeaderSize);
   DecryptBuffer(copy, kEncryptionHeaderSize);
   return copy[kEncryptionHeaderSize - 1] == check ? 0 : -1;
-}
-
-// Reads the encryption header. In a spanned set a short read means the
-// volume ended inside it: the bytes read are kept and the rest is read from
-// the start of the next disk's volume.
-static void ReadEncryptionHeader(BYTE* header) {
-  UINT got = ArchiveRead(header, kEncryptionHeaderSize);
-  if (got == kEncryptionHeaderSize) return;
-  if (!Sfx.SpannedSet || got == static_cast<UINT>(HFILE_ERROR)) ReadError(14);  // the encryption header is cut short
-  RequestNextDisk();
-  UINT rest = kEncryptionHeaderSize - got;
-  if (ArchiveRead(header + got, rest) != rest) ReadError(14);  // the next volume is short too
-}
-
-int CheckPassword() {
-  if (!Sfx.Password) return 0;
-  BYTE header[kEncryptionHeaderSize];
-  ReadEncryptionHeader(header);
-  Sfx.LocalHeader.CompressedSize -= kEncryptionHeaderSize;
-  BYTE check = Sfx.EntryHasDescriptor ? static_cast<BYTE>(Sfx.LocalHeader.ModTime >> 8)
-                                      : static_cast<BYTE>(Sfx.LocalHeader.Crc32 >> 24);
-  return DecryptHeader(header, check) == 0 ? 1 : 0;
 }

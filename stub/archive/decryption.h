@@ -18,8 +18,3 @@ void DecryptBuffer(BYTE* data, UINT count);
 // Decrypts a copy of the 12 header bytes with keys fresh from Password;
 // 0 when its last byte equals `check`, -1 otherwise.
 int DecryptHeader(const BYTE* header, BYTE check);
-
-// 1 when the current entry opens with Password, 0 when there is no password
-// or the check byte differs. Reads the encryption header from ArchiveFile,
-// which must stand at the entry's data, and takes it off the entry's size.
-int CheckPassword();

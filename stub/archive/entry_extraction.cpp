@@ -1,47 +1,14 @@
-// Extraction runs and entry extraction (see entry_extraction.h).
+// Entry extraction (see entry_extraction.h).
 #include "archive/entry_extraction.h"
 
 #include "archive/archive_input.h"
 #include "archive/inflate.h"
-#include "archive/record_walker.h"
-#include "container/archive_file.h"
+#include "base/recovery.h"
+#include "base/sfx_state.h"
 #include "container/message_table.h"
-#include "container/sfx_config.h"
 #include "output/output_writer.h"
-#include "startup/recovery.h"
-#include "startup/sfx_state.h"
-#include "ui/extraction_ui.h"
+#include "platform/extraction_ui.h"
 #include "util/crc32.h"
-
-// Positions the archive at its first record: disk 1 of a spanned set, and
-// ArchiveOffset unless the set's volumes are plain ".ZIP" files.
-static void PositionArchive() {
-  if (Sfx.SpannedSet) RequestDisk(1, Sfx.ExeOnFirstDisk != 0);
-  if (!Sfx.SpannedSet || Sfx.ExeOnFirstDisk) {
-    LONG offset = static_cast<LONG>(Sfx.Config->ArchiveOffset);
-    if (ArchiveSeek(offset, FILE_BEGIN) != offset) FatalError(MsgText(MsgIoError));
-  }
-}
-
-int RunExtraction() {
-  Sfx.ExtractionActive = 1;
-  Sfx.KnownFolders[0] = '\0';
-  jmp_buf* outer = Sfx.ActiveRecovery;
-  int code = RecoveryPoint(Sfx.RunRecovery);
-  SetCursor(Sfx.BusyCursor);
-  if (code == 0) {
-    PositionArchive();
-    WalkArchive();
-  } else if (Sfx.OutputFile) {
-    _lclose(Sfx.OutputFile);  // the partly written file stays, undated
-    Sfx.OutputFile = 0;
-  }
-  SetCursor(Sfx.NormalCursor);
-  Sfx.EntryUtf8 = 0;  // path texts outside a run are ANSI
-  Sfx.ExtractionActive = 0;
-  Sfx.ActiveRecovery = outer;
-  return code;
-}
 
 // Copies a stored entry's data byte by byte into the output blocks.
 static void CopyStoredData() {

@@ -25,9 +25,9 @@
 #include "archive/inflate.h"
 
 #include "archive/archive_input.h"
+#include "base/recovery.h"
+#include "base/sfx_state.h"
 #include "output/output_writer.h"
-#include "startup/recovery.h"
-#include "startup/sfx_state.h"
 #include "util/path_text.h"
 
 #include <cstring>

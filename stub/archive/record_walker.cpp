@@ -1,4 +1,4 @@
-// The ZIP record walker (see record_walker.h).
+// Extraction runs and the ZIP record walker (see record_walker.h).
 //
 // Format notes: everything the walk needs about an entry comes from its
 // local header; the central directory is skipped unread. An entry written
@@ -21,16 +21,18 @@
 #include "archive/record_walker.h"
 
 #include "archive/archive_input.h"
-#include "archive/decryption.h"
 #include "archive/entry_extraction.h"
+#include "base/recovery.h"
+#include "base/sfx_state.h"
+#include "base/utf8_text.h"
 #include "container/archive_file.h"
+#include "container/archive_volumes.h"
+#include "container/fixed_errors.h"
 #include "container/message_table.h"
+#include "container/sfx_config.h"
 #include "output/output_paths.h"
 #include "output/output_writer.h"
-#include "startup/recovery.h"
-#include "startup/sfx_state.h"
 #include "util/path_text.h"
-#include "util/utf8_text.h"
 
 // Reads a fixed-size record part; in a spanned set a short read asks for
 // the next disk and reads it all again there. Records count as input read,
@@ -163,4 +165,34 @@ void ReadEndRecord() {
   // Nothing is read after the end record, so a comment that runs past the
   // file's end harms nothing: the position may go there unchecked.
   ArchiveSeek(fixed[kEndCommentLengthAt] | fixed[kEndCommentLengthAt + 1] << 8, FILE_CURRENT);
+}
+
+// Positions the archive at its first record: disk 1 of a spanned set, and
+// ArchiveOffset unless the set's volumes are plain ".ZIP" files.
+static void PositionArchive() {
+  if (Sfx.SpannedSet) RequestDisk(1, Sfx.ExeOnFirstDisk != 0);
+  if (!Sfx.SpannedSet || Sfx.ExeOnFirstDisk) {
+    LONG offset = static_cast<LONG>(Sfx.Config->ArchiveOffset);
+    if (ArchiveSeek(offset, FILE_BEGIN) != offset) FatalError(MsgText(MsgIoError));
+  }
+}
+
+int RunExtraction() {
+  Sfx.ExtractionActive = 1;
+  Sfx.KnownFolders[0] = '\0';
+  jmp_buf* outer = Sfx.ActiveRecovery;
+  int code = RecoveryPoint(Sfx.RunRecovery);
+  SetCursor(Sfx.BusyCursor);
+  if (code == 0) {
+    PositionArchive();
+    WalkArchive();
+  } else if (Sfx.OutputFile) {
+    _lclose(Sfx.OutputFile);  // the partly written file stays, undated
+    Sfx.OutputFile = 0;
+  }
+  SetCursor(Sfx.NormalCursor);
+  Sfx.EntryUtf8 = 0;  // path texts outside a run are ANSI
+  Sfx.ExtractionActive = 0;
+  Sfx.ActiveRecovery = outer;
+  return code;
 }

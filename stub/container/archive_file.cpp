@@ -8,7 +8,7 @@
 // CRC's one large read) every read goes straight to the file.
 #include "container/archive_file.h"
 
-#include "startup/sfx_state.h"
+#include "base/sfx_state.h"
 #include "util/path_text.h"
 
 constexpr LONG kUnknownPosition = -1;

@@ -6,11 +6,12 @@
 // the CRC switched off) cannot overrun them: an over-long text is cut.
 #include "container/config_block.h"
 
+#include "base/recovery.h"
+#include "base/sfx_state.h"
 #include "container/archive_file.h"
+#include "container/archive_volumes.h"
+#include "container/fixed_errors.h"
 #include "container/sfx_config.h"
-#include "startup/recovery.h"
-#include "startup/sfx_state.h"
-#include "archive/archive_input.h"
 #include "util/path_text.h"
 
 // Copies the text at `from` (which ends within the block) into `to`, keeping

@@ -1,6 +1,7 @@
 // The in-memory dialog templates (DLGTEMPLATE followed by DLGITEMTEMPLATE
 // items, each item on a 4-byte boundary, texts in UTF-16), stored with the
-// message table.
+// message table. The password dialog's and the license page's are unpacked
+// when they are shown (archive/stored_texts.h).
 #pragma once
 
 #include "platform/platform.h"
@@ -8,13 +9,6 @@
 // The main dialog's template, inside the unpacked message table; at least
 // 1,024 bytes may be read from it.
 inline const void* MainDialogTemplate();
-
-// Unpacks the password dialog's template into target (targetSize bytes at
-// most); the decoder's result code.
-int InflatePasswordTemplate(BYTE* target, UINT targetSize);
-
-// Unpacks the license page's template likewise.
-int InflateLicenseTemplate(BYTE* target, UINT targetSize);
 
 #include "container/message_table.h"
 

@@ -9,11 +9,12 @@
 // still covers the table.
 #include "container/integrity.h"
 
+#include "base/recovery.h"
+#include "base/sfx_state.h"
 #include "container/archive_file.h"
+#include "container/fixed_errors.h"
 #include "container/message_table.h"
 #include "container/sfx_config.h"
-#include "startup/recovery.h"
-#include "startup/sfx_state.h"
 #include "util/crc32.h"
 #include "util/path_text.h"
 

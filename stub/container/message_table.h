@@ -3,7 +3,9 @@
 //
 // Every text the stub shows comes from here, except the few fixed texts kept
 // beside the configuration record. The table is stored compressed in the
-// stub and unpacked once at start-up; MsgText is valid from then on.
+// stub and unpacked once at start-up (LoadMessageTable, in
+// archive/stored_texts.h, since it takes the entry decoder); MsgText is
+// valid from then on.
 #pragma once
 
 #include "platform/platform.h"
@@ -22,8 +24,9 @@ constexpr unsigned kMessageTableSize = 5751;
 constexpr unsigned kMessageTableSentinelAt = 5749;
 constexpr unsigned kMainTemplateCopySize = 1024;  // what start-up copies from the template
 
-// Unpacks the table into MessageTable; HeaderCorrupt when it cannot.
-void LoadMessageTable();
+// Where the n-th text starts in the unpacked table, as the stored table of
+// offsets gives it; n = MsgCount gives the main dialog template's.
+DWORD MessageOffset(UINT n);
 
 // The n-th text (read-only); MsgText(MsgCount) is the main dialog template.
 LPCSTR MsgText(UINT n);

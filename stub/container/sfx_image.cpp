@@ -2,7 +2,7 @@
 // texts and the signature tails; and the assembly of the signatures.
 #include "container/sfx_image.h"
 
-#include "startup/sfx_state.h"
+#include "base/sfx_state.h"
 #include "util/path_text.h"
 
 // Finalised is 0 in the bare stub: only the builder marks a file complete.
@@ -18,8 +18,6 @@ __attribute__((used)) SfxImageData SfxImage = {
         {0x4B, 0x07, 0x08, 0},  // spanning signature / data descriptor
     },
 };
-
-const char kSfxTitle[] = "Dravik Self-Extractor";
 
 void AssembleSignatures() {
   CHAR* const fields[kSignatureCount] = {Sfx.LocalHeaderSig,      Sfx.CentralHeaderSig,

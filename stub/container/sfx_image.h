@@ -23,10 +23,9 @@ struct SfxImageData {
 // compiler must never fold the initial values below into the code.
 extern SfxImageData SfxImage;
 
-// The fixed texts kept outside the message table.
-extern const char kSfxTitle[];  // "Dravik Self-Extractor"
-
-// The header-corrupt text, stored right behind the record.
+// The header-corrupt text, stored right behind the record: a fixed text
+// kept outside the message table, as the boxes' title (kSfxTitle,
+// base/recovery.h) is.
 inline const char* HeaderCorruptText() { return SfxImage.HeaderCorruptText; }
 
 // Writes the six ZIP signatures into their SfxState fields.

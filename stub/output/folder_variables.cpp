@@ -9,9 +9,9 @@
 // too, and one that does not fit in a path cannot fit in the result.
 #include "output/folder_variables.h"
 
+#include "base/recovery.h"
+#include "base/sfx_state.h"
 #include "container/message_table.h"
-#include "startup/recovery.h"
-#include "startup/sfx_state.h"
 #include "util/path_text.h"
 
 constexpr UINT kLongestVariableName = MAX_PATH;

@@ -11,11 +11,11 @@
 // characters.
 #include "output/output_paths.h"
 
+#include "base/recovery.h"
+#include "base/sfx_state.h"
+#include "base/utf8_text.h"
 #include "container/message_table.h"
-#include "startup/recovery.h"
-#include "startup/sfx_state.h"
 #include "util/path_text.h"
-#include "util/utf8_text.h"
 
 static bool IsSuperscriptDigit(BYTE b) { return b == 0xB9 || b == 0xB2 || b == 0xB3; }
 

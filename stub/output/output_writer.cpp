@@ -1,14 +1,14 @@
 // The output writer (see output_writer.h).
 #include "output/output_writer.h"
 
+#include "base/recovery.h"
+#include "base/sfx_state.h"
+#include "base/utf8_text.h"
 #include "container/message_table.h"
 #include "container/sfx_config.h"
 #include "output/output_paths.h"
-#include "startup/recovery.h"
-#include "startup/sfx_state.h"
-#include "ui/extraction_ui.h"
+#include "platform/extraction_ui.h"
 #include "util/crc32.h"
-#include "util/utf8_text.h"
 
 // The meter moves at most once per this many bytes flushed.
 constexpr DWORD kMeterStep = 0x10000;
@@ -21,10 +21,9 @@ void UpdateMeter() {
       position = Sfx.BytesWritten / (total / 100);
     else  // a total of 0 cannot give a percentage; show the run as complete
       position = total ? Sfx.BytesWritten * 100 / total : 100;
-    SendDlgItemMessageA(Sfx.MainWindow, kMeterId, kMeterSetPosition, position & 0xFFFF, 0);
+    MoveMeter(position);
   }
-  InvalidateRect(GetDlgItem(Sfx.MainWindow, kMeterId), nullptr, FALSE);
-  UpdateWindow(Sfx.MainWindow);
+  RepaintMeter();
 }
 
 int ConfirmOverwrite() {

@@ -23,5 +23,5 @@ void CheckWrite(UINT written);
 int SetOutputFileTime();
 
 // Moves the meter to BytesWritten in hundredths of TotalSize (when it is
-// shown) and repaints it at once.
+// shown) and repaints it at once (platform/extraction_ui.h).
 void UpdateMeter();

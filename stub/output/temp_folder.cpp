@@ -7,10 +7,10 @@
 // calls, and is left.
 #include "output/temp_folder.h"
 
+#include "base/recovery.h"
+#include "base/sfx_state.h"
 #include "container/message_table.h"
 #include "output/output_paths.h"
-#include "startup/recovery.h"
-#include "startup/sfx_state.h"
 #include "util/path_text.h"
 
 static const char kTempNameFormat[] = "%sdravik-%08lx";

@@ -14,7 +14,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #else
-#include "host/host_win32.h"
+#include "platform/host_win32.h"
 #endif
 
 #include <setjmp.h>

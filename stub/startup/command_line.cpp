@@ -6,8 +6,8 @@
 // "MATIC". The keywords come from the message table.
 #include "startup/command_line.h"
 
+#include "base/sfx_state.h"
 #include "container/message_table.h"
-#include "startup/sfx_state.h"
 #include "util/path_text.h"
 
 static const char kInfoOption[] = "-info";

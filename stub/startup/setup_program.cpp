@@ -12,11 +12,11 @@
 // waits unanswered while it runs.
 #include "startup/setup_program.h"
 
+#include "base/recovery.h"
+#include "base/sfx_state.h"
 #include "container/message_table.h"
 #include "container/sfx_config.h"
 #include "output/output_paths.h"
-#include "startup/recovery.h"
-#include "startup/sfx_state.h"
 #include "util/path_text.h"
 
 static const char kExeExtension[] = ".exe";

@@ -7,18 +7,20 @@
 // in TargetFolder before the command line may replace it.
 #include "startup/start_sequence.h"
 
-#include "archive/archive_input.h"
+#include "archive/stored_texts.h"
+#include "base/recovery.h"
+#include "base/sfx_state.h"
+#include "container/archive_volumes.h"
 #include "container/config_block.h"
 #include "container/dialog_templates.h"
+#include "container/fixed_errors.h"
 #include "container/integrity.h"
 #include "container/message_table.h"
 #include "container/sfx_config.h"
 #include "container/sfx_image.h"
 #include "output/temp_folder.h"
 #include "startup/command_line.h"
-#include "startup/recovery.h"
 #include "startup/setup_program.h"
-#include "startup/sfx_state.h"
 #include "util/crc32.h"
 #include "util/path_text.h"
 

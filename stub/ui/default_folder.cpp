@@ -1,8 +1,8 @@
 // The default destination: TMP, else TEMP, else a TEMP folder inside the
 // Windows folder (created when missing).
+#include "base/sfx_state.h"
 #include "container/message_table.h"
 #include "output/output_paths.h"
-#include "startup/sfx_state.h"
 #include "ui/ui_parts.h"
 #include "util/path_text.h"
 

@@ -1,9 +1,9 @@
 // Help and the associated archiver: the help text, and the self-extractor
 // handed to the archiver whose open command is registered for the product.
+#include "base/recovery.h"
+#include "base/sfx_state.h"
 #include "container/message_table.h"
 #include "container/sfx_config.h"
-#include "startup/recovery.h"
-#include "startup/sfx_state.h"
 #include "ui/ui_parts.h"
 #include "util/path_text.h"
 

@@ -5,12 +5,13 @@
 // The page's template is stored compressed with the message table and
 // unpacked once, into a block of kTemplateBlockSize bytes; the text itself
 // stays in the loaded image and is never copied.
+#include "archive/stored_texts.h"
+#include "base/recovery.h"
+#include "base/sfx_state.h"
 #include "container/dialog_templates.h"
 #include "container/sfx_config.h"
 #include "container/sfx_image.h"
 #include "message_record.h"
-#include "startup/recovery.h"
-#include "startup/sfx_state.h"
 #include "ui/ui_parts.h"
 #include "util/path_text.h"
 

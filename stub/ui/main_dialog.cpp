@@ -4,15 +4,15 @@
 //
 // The procedure only dispatches; each message and command has its own
 // handler. Commands are matched on the whole wParam (notification code 0).
-#include "archive/entry_extraction.h"
+#include "archive/record_walker.h"
+#include "base/recovery.h"
+#include "base/sfx_state.h"
 #include "container/message_table.h"
 #include "container/sfx_config.h"
 #include "container/sfx_image.h"
 #include "output/folder_variables.h"
 #include "output/temp_folder.h"
-#include "startup/recovery.h"
-#include "startup/sfx_state.h"
-#include "ui/extraction_ui.h"
+#include "platform/extraction_ui.h"
 #include "ui/ui_parts.h"
 #include "util/path_text.h"
 

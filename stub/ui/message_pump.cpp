@@ -1,9 +1,9 @@
 // The extraction's message pump: keeps the dialog painted during a run and
 // turns a key press or a left click on the dialog into the abort question.
+#include "base/recovery.h"
+#include "base/sfx_state.h"
 #include "container/message_table.h"
-#include "startup/recovery.h"
-#include "startup/sfx_state.h"
-#include "ui/extraction_ui.h"
+#include "platform/extraction_ui.h"
 
 // Whether a message is user input that asks the abort question.
 static bool IsAbortInput(const MSG& message) {

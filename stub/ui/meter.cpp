@@ -2,12 +2,12 @@
 // "Unzipping <name>" text centred across it, in inverted colours on the two
 // sides of the split. Range and position are kept as two 16-bit words in
 // the window's 4 extra bytes; the text is formatted afresh at every paint.
+#include "base/sfx_state.h"
+#include "base/utf8_text.h"
 #include "container/message_table.h"
-#include "startup/sfx_state.h"
-#include "ui/extraction_ui.h"
+#include "platform/extraction_ui.h"
 #include "ui/ui_parts.h"
 #include "util/path_text.h"
-#include "util/utf8_text.h"
 
 static const char kMeterClass[] = "Meter";
 constexpr int kRangeWord = 0;
@@ -32,6 +32,15 @@ void ShowUnzippingStatus() {
   else
     SetDlgItemTextA(Sfx.MainWindow, kStatusLineId, text);
   InvalidateRect(GetDlgItem(Sfx.MainWindow, kStatusLineId), nullptr, FALSE);
+}
+
+void MoveMeter(DWORD position) {
+  SendDlgItemMessageA(Sfx.MainWindow, kMeterId, kMeterSetPosition, position & 0xFFFF, 0);
+}
+
+void RepaintMeter() {
+  InvalidateRect(GetDlgItem(Sfx.MainWindow, kMeterId), nullptr, FALSE);
+  UpdateWindow(Sfx.MainWindow);
 }
 
 // With create: makes the meter's font ("MS Shell Dlg", 8 points at the

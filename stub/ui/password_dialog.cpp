@@ -1,9 +1,10 @@
 // The password dialog: asks for the password of an encrypted archive before
 // a run. Its template is stored compressed with the message table and
 // unpacked anew for every showing.
+#include "archive/stored_texts.h"
+#include "base/recovery.h"
+#include "base/sfx_state.h"
 #include "container/dialog_templates.h"
-#include "startup/recovery.h"
-#include "startup/sfx_state.h"
 #include "ui/ui_parts.h"
 #include "util/path_text.h"
 

@@ -2,8 +2,8 @@
 // call (Windows build only).
 #pragma once
 
+#include "base/sfx_state.h"
 #include "platform/platform.h"
-#include "startup/sfx_state.h"
 
 // The main dialog's procedure.
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
@@ -43,7 +43,12 @@ LPCSTR PublisherText(WORD id);
 void ShowHelp();
 bool RunArchiver();
 
+// Control ids of the main dialog's status line and meter.
+constexpr int kStatusLineId = 109;
+constexpr int kMeterId = 201;
+
 // Meter messages: set and get the range, set and get the position.
 constexpr UINT kMeterSetRange = 0x400;
 constexpr UINT kMeterGetRange = 0x401;
+constexpr UINT kMeterSetPosition = 0x402;
 constexpr UINT kMeterGetPosition = 0x403;

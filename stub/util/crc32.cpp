@@ -1,7 +1,7 @@
 // CRC-32 table, register update and the bitwise reference (see crc32.h).
 #include "util/crc32.h"
 
-#include "startup/sfx_state.h"
+#include "base/sfx_state.h"
 
 static uint32_t ShiftInBit(uint32_t reg, uint32_t bit) {
   return ((reg ^ bit) & 1) ? (reg >> 1) ^ kCrcPolynomial : reg >> 1;

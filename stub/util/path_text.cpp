@@ -1,7 +1,7 @@
 // Path and text helpers (see path_text.h).
 #include "util/path_text.h"
 
-#include "startup/sfx_state.h"
+#include "base/sfx_state.h"
 
 bool IsAsciiLetter(int c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 

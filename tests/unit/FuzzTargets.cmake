@@ -100,7 +100,8 @@ set(STUB_DIR ${PROJECT_SOURCE_DIR}/stub)
 # The stub's portable code with the host platform and the message table,
 # as the host programs link it.
 absolute_sources(stub_core_objects STUB_HOST_SOURCES)
-list(APPEND STUB_HOST_SOURCES ${STUB_DIR}/container/message_table.cpp ${DRAVIK_GENERATED_DIR}/message_record.cpp)
+list(APPEND STUB_HOST_SOURCES ${STUB_DIR}/container/message_table.cpp ${STUB_DIR}/archive/stored_texts.cpp
+     ${DRAVIK_GENERATED_DIR}/message_record.cpp)
 # dravik-sfx without its main(): the builder's parts and the embedded stubs.
 absolute_sources(builder_core BUILDER_SOURCES)
 absolute_sources(dravik-sfx DRAVIK_SFX_SOURCES)
@@ -121,13 +122,16 @@ add_fuzz_target(inflate SECONDS 20
     ${STUB_DIR}/output/output_paths.cpp
     ${STUB_DIR}/util/crc32.cpp
     ${STUB_DIR}/util/path_text.cpp
-    ${STUB_DIR}/startup/recovery.cpp
+    ${STUB_DIR}/base/recovery.cpp
     ${STUB_DIR}/container/message_table.cpp
     ${STUB_DIR}/container/sfx_image.cpp
     ${STUB_DIR}/container/archive_file.cpp
+    ${STUB_DIR}/container/archive_volumes.cpp
+    ${STUB_DIR}/container/fixed_errors.cpp
     ${STUB_DIR}/container/integrity.cpp
-    ${STUB_DIR}/util/utf8_text.cpp
+    ${STUB_DIR}/base/utf8_text.cpp
     ${STUB_DIR}/platform/host/host_win32.cpp
+    ${STUB_DIR}/platform/host/host_extraction_ui.cpp
     ${STUB_DIR}/platform/host/host_memory_files.cpp
     ${STUB_DIR}/platform/host/sfx_record_locator.cpp
     ${DRAVIK_GENERATED_DIR}/message_record.cpp

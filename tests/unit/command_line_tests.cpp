@@ -1,6 +1,6 @@
 // The command-line tail, "-info" and the unattended-mode option.
+#include "base/sfx_state.h"
 #include "startup/command_line.h"
-#include "startup/sfx_state.h"
 #include "stub_fixture.h"
 
 #include <gtest/gtest.h>

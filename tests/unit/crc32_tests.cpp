@@ -1,5 +1,5 @@
 // CRC-32: the table-driven register against the bitwise reference and zlib.
-#include "startup/sfx_state.h"
+#include "base/sfx_state.h"
 #include "util/crc32.h"
 
 #include <gtest/gtest.h>

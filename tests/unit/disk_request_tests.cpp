@@ -1,9 +1,10 @@
 // Volume labels and the disk prompts of a spanned set, with the simulated
 // removable drive of the host platform.
-#include "archive/archive_input.h"
+#include "base/recovery.h"
+#include "base/sfx_state.h"
+#include "container/archive_volumes.h"
+#include "container/fixed_errors.h"
 #include "platform/host/host_control.h"
-#include "startup/recovery.h"
-#include "startup/sfx_state.h"
 #include "stub_fixture.h"
 
 #include <gtest/gtest.h>

@@ -24,9 +24,9 @@
 // Built with clang++ -fsanitize=fuzzer,address,undefined on the stub's own
 // sources and the host platform layer (tests/unit/CMakeLists.txt); seeds
 // from fuzz_corpus/make_sfx_corpus.py.
-#include "archive/entry_extraction.h"
+#include "archive/record_walker.h"
+#include "base/sfx_state.h"
 #include "platform/host/host_control.h"
-#include "startup/sfx_state.h"
 #include "startup/start_sequence.h"
 
 #include <cstdint>

@@ -1,11 +1,11 @@
 // The extraction engine end to end on the host: self-extractors holding
 // archives written at test time by zip, 7z and Python's zipfile, extracted
 // by a run started as the main dialog's Unzip button starts it.
-#include "archive/entry_extraction.h"
+#include "archive/record_walker.h"
+#include "base/sfx_state.h"
 #include "container/sfx_config.h"
 #include "output/output_paths.h"
 #include "platform/host/host_control.h"
-#include "startup/sfx_state.h"
 #include "startup/start_sequence.h"
 #include "stub_fixture.h"
 

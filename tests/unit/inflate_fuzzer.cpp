@@ -13,9 +13,9 @@
 // Built with clang++ -fsanitize=fuzzer,address,undefined on the stub's own
 // sources and the host platform layer (tests/unit/CMakeLists.txt).
 #include "archive/inflate.h"
+#include "base/sfx_state.h"
 #include "output/output_writer.h"
 #include "platform/host/host_control.h"
-#include "startup/sfx_state.h"
 #include "util/crc32.h"
 
 #include <csetjmp>

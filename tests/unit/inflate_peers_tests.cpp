@@ -2,7 +2,7 @@
 // deflated entry of archives made by Info-ZIP zip, 7-Zip and Python's
 // zipfile, at low and high levels, decodes to exactly the original file.
 #include "archive/inflate.h"
-#include "startup/sfx_state.h"
+#include "base/sfx_state.h"
 #include "stub_fixture.h"
 
 #include <gtest/gtest.h>

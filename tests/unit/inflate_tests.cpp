@@ -5,8 +5,8 @@
 // the table builder on small codes; a long stream decoded to a file through
 // the output block, as an entry is.
 #include "archive/inflate.h"
+#include "base/sfx_state.h"
 #include "output/output_writer.h"
-#include "startup/sfx_state.h"
 #include "stub_fixture.h"
 #include "util/crc32.h"
 

@@ -1,11 +1,12 @@
 // The unpacked message table: every text in its place, the main dialog
 // template behind the texts, the password template, and the OEM to ANSI
 // conversion of the texts.
+#include "archive/stored_texts.h"
+#include "base/sfx_state.h"
 #include "container/dialog_templates.h"
 #include "container/message_table.h"
 #include "message_record.h"
 #include "platform/host/host_control.h"
-#include "startup/sfx_state.h"
 #include "stub_fixture.h"
 
 #include <gtest/gtest.h>

@@ -1,11 +1,11 @@
 // Output paths, folders, file dates and the meter's progress count.
 #include "archive/inflate.h"
+#include "base/recovery.h"
+#include "base/sfx_state.h"
 #include "container/sfx_config.h"
 #include "output/output_paths.h"
 #include "output/output_writer.h"
 #include "platform/host/host_control.h"
-#include "startup/recovery.h"
-#include "startup/sfx_state.h"
 #include "stub_fixture.h"
 
 #include <gtest/gtest.h>

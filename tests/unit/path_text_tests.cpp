@@ -1,10 +1,10 @@
 // Path and text helpers, single-byte and with the double-byte code page 932
 // (whose trail bytes may be 0x5C, the backslash).
+#include "base/sfx_state.h"
+#include "base/utf8_text.h"
 #include "platform/host/host_control.h"
 #include "stub_fixture.h"
 #include "util/path_text.h"
-#include "startup/sfx_state.h"
-#include "util/utf8_text.h"
 
 #include <gtest/gtest.h>
 

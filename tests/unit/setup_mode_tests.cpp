@@ -4,13 +4,13 @@
 // (links inside it and beside it included), and the start-up sequence that
 // ties them together. Programs are simulated (host_control.h): the handler
 // sees what CreateProcessA was given and answers with an exit code.
+#include "base/recovery.h"
+#include "base/sfx_state.h"
 #include "container/sfx_config.h"
 #include "output/folder_variables.h"
 #include "output/temp_folder.h"
 #include "platform/host/host_control.h"
-#include "startup/recovery.h"
 #include "startup/setup_program.h"
-#include "startup/sfx_state.h"
 #include "startup/start_sequence.h"
 #include "stub_fixture.h"
 

@@ -1,9 +1,9 @@
 // The start-up sequence on synthetic self-extractors: which box (text, title,
 // icon, buttons, owner) each damaged or special file shows, whether the main
 // dialog runs, and the exit code.
+#include "base/sfx_state.h"
 #include "container/sfx_config.h"
 #include "platform/host/host_control.h"
-#include "startup/sfx_state.h"
 #include "startup/start_sequence.h"
 #include "stub_fixture.h"
 

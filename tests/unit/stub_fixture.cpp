@@ -1,11 +1,12 @@
 // Synthetic self-extractors and test housekeeping (see stub_fixture.h).
 #include "stub_fixture.h"
 
+#include "archive/stored_texts.h"
+#include "base/sfx_state.h"
 #include "container/integrity.h"
 #include "container/message_table.h"
 #include "container/sfx_image.h"
 #include "platform/host/host_control.h"
-#include "startup/sfx_state.h"
 #include "util/crc32.h"
 
 #include <cstdio>

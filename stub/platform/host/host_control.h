@@ -74,6 +74,7 @@ void HostSetDryRun(bool dryRun);
 // by default); a long run of dravik-sfx turns it off so that its memory
 // does not grow with the number of entries.
 void HostSetRecording(bool recording);
+bool HostRecording();
 
 // The folders CreateDirectoryA was asked to make, as given, in order.
 const std::vector<std::string>& HostFoldersMade();

@@ -1,20 +1,18 @@
-// POSIX implementation of the Win32 subset the stub uses (host_win32.h) and
+// POSIX implementation of the Win32 subset the stub uses (platform/host_win32.h) and
 // of the simulated parts controlled through host_control.h.
 //
 // Paths arrive in Windows form; a single-byte backslash becomes '/' before
 // the path is handed to POSIX (a trail byte 0x5C of a double-byte character
 // stays as it is, as it does on Windows).
-#include "platform/host/host_control.h"
-#include "platform/host/sfx_record_locator.h"
-#include "platform/host/host_memory_files.h"
-#include "platform/platform.h"
+#include "base/sfx_state.h"
+#include "base/utf8_text.h"
 #include "container/sfx_config.h"
-#include "container/message_table.h"
 #include "container/sfx_image.h"
-#include "startup/sfx_state.h"
-#include "ui/extraction_ui.h"
-#include "util/path_text.h"
-#include "util/utf8_text.h"
+#include "platform/host/host_control.h"
+#include "platform/host/host_extraction_ui.h"
+#include "platform/host/host_memory_files.h"
+#include "platform/host/sfx_record_locator.h"
+#include "platform/platform.h"
 
 #include <cctype>
 #include <cstdio>
@@ -53,13 +51,9 @@ struct HostSettings {
   std::function<void()> dialogHandler;
   std::map<char, UINT> driveTypes;
   std::map<char, std::string> driveFolders;
-  std::vector<bool> pumpAnswers;
-  size_t nextPumpAnswer = 0;
   bool dryRun = false;
   bool recording = true;
-  std::vector<UINT> meterPositions;
   std::vector<std::string> foldersMade;
-  std::vector<std::string> statusLines;
   size_t largestAllocation = 0;
   std::function<bool(const HostProgramStart&, DWORD*)> programHandler;
   std::vector<HostProgramStart> programStarts;
@@ -245,6 +239,7 @@ int FirstButton(UINT type) {
 void HostReset() {
   Settings() = HostSettings();
   MemoryFilesReset();
+  ExtractionUiReset();
 }
 size_t HostLargestAllocation() { return Settings().largestAllocation; }
 void HostSetModulePath(const std::string& path) { Settings().modulePath = path; }
@@ -275,15 +270,10 @@ DWORD HostMainDialogStyle() { return Settings().dialogStyle; }
 void HostSetMainDialogHandler(std::function<void()> handler) { Settings().dialogHandler = std::move(handler); }
 
 void HostSetDriveType(char drive, UINT type) { Settings().driveTypes[static_cast<char>(toupper(drive))] = type; }
-void HostQueuePumpAnswers(const std::vector<bool>& answers) {
-  Settings().pumpAnswers = answers;
-  Settings().nextPumpAnswer = 0;
-}
 void HostSetDryRun(bool dryRun) { Settings().dryRun = dryRun; }
 void HostSetRecording(bool recording) { Settings().recording = recording; }
+bool HostRecording() { return Settings().recording; }
 const std::vector<std::string>& HostFoldersMade() { return Settings().foldersMade; }
-const std::vector<UINT>& HostMeterPositions() { return Settings().meterPositions; }
-const std::vector<std::string>& HostStatusLines() { return Settings().statusLines; }
 void HostSetProgramHandler(std::function<bool(const HostProgramStart&, DWORD*)> handler) {
   Settings().programHandler = std::move(handler);
 }
@@ -350,21 +340,6 @@ static bool ReadTempVariable(LPCSTR name, LPSTR folder) {
 }
 
 bool PlatformUserTempFolder(LPSTR folder) { return ReadTempVariable("TMP", folder) || ReadTempVariable("TEMP", folder); }
-
-// ---- the extraction's user interface -------------------------------------------
-
-bool PumpMessages() {
-  HostSettings& s = Settings();
-  return s.nextPumpAnswer < s.pumpAnswers.size() && s.pumpAnswers[s.nextPumpAnswer++];
-}
-
-// As on Windows: the table's "Unzipping" text, unless the meter shows it.
-void ShowUnzippingStatus() {
-  if (Sfx.MeterShown || !Settings().recording) return;
-  char text[kPathBufferSize + 16];
-  wsprintfA(text, MsgText(MsgUnzippingFile), FileNamePart(Sfx.EntryPath));
-  Settings().statusLines.push_back(text);
-}
 
 // ---- files -------------------------------------------------------------------
 
@@ -902,14 +877,4 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR title, UINT type) {
 HCURSOR LoadCursorA(HINSTANCE, LPCSTR name) { return reinterpret_cast<HCURSOR>(const_cast<LPSTR>(name)); }
 HCURSOR SetCursor(HCURSOR cursor) { return cursor; }
 BOOL EndDialog(HWND, INT_PTR) { return TRUE; }
-HWND GetDlgItem(HWND dialog, int id) { return dialog ? reinterpret_cast<HWND>(static_cast<intptr_t>(id)) : nullptr; }
-LRESULT SendDlgItemMessageA(HWND, int id, UINT message, WPARAM wParam, LPARAM) {
-  if (id == 201 && message == 0x402 && Settings().recording) Settings().meterPositions.push_back(static_cast<UINT>(wParam & 0xFFFF));
-  return 0;
-}
-BOOL SetDlgItemTextA(HWND, int id, LPCSTR text) {
-  if (id == 109 && Settings().recording) Settings().statusLines.push_back(text);
-  return TRUE;
-}
-BOOL InvalidateRect(HWND, const void*, BOOL) { return TRUE; }
-BOOL UpdateWindow(HWND) { return TRUE; }
+

@@ -1,7 +1,7 @@
 // UTF-8 entry names (see utf8_text.h).
-#include "util/utf8_text.h"
+#include "base/utf8_text.h"
 
-#include "startup/sfx_state.h"
+#include "base/sfx_state.h"
 
 static bool IsContinuation(BYTE b) { return (b & 0xC0) == 0x80; }
 

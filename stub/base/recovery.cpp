@@ -1,14 +1,10 @@
 // Error signalling and recovery (see recovery.h).
-#include "startup/recovery.h"
+#include "base/recovery.h"
 
-#include "container/message_table.h"
-#include "container/sfx_image.h"
-#include "startup/sfx_state.h"
-#include "util/utf8_text.h"
+#include "base/sfx_state.h"
+#include "base/utf8_text.h"
 
-// The text a read error appends: a blank and the number in angle brackets.
-static const char kReadErrorSuffix[] = " <%d>";
-constexpr unsigned kReadErrorSuffixSize = 32;
+const char kSfxTitle[] = "Dravik Self-Extractor";
 
 [[noreturn]] static void Resume(int code, UINT exitCode) {
   Sfx.ExitCode = exitCode;
@@ -30,18 +26,6 @@ int ShowMessage(LPCSTR text, UINT type) {
 void FatalError(LPCSTR text) {
   ShowMessage(text, MB_OK | MB_ICONERROR);
   Resume(kResumeAbandoned, kExitFailure);
-}
-
-void HeaderCorrupt() { FatalError(HeaderCorruptText()); }
-
-void ArchiveDamaged() { FatalError(MsgText(MsgZipDamaged)); }
-
-void ReadError(int number) {
-  CHAR suffix[kReadErrorSuffixSize];
-  wsprintfA(suffix, kReadErrorSuffix, number);
-  wsprintfA(Sfx.MessageBuffer, MsgText(MsgReadError), Sfx.ModulePath);
-  lstrcatA(Sfx.MessageBuffer, suffix);
-  FatalError(Sfx.MessageBuffer);
 }
 
 void SilentAbort() { Resume(kResumeAbandoned, kExitCancelled); }

@@ -20,16 +20,6 @@
 // Error box owned by MainWindow, error icon; then resume with code 2.
 [[noreturn]] void FatalError(LPCSTR text);
 
-// FatalError with the fixed header-corrupt text.
-[[noreturn]] void HeaderCorrupt();
-
-// FatalError with the damaged-archive text: a record gives a size or an
-// offset that the file cannot hold.
-[[noreturn]] void ArchiveDamaged();
-
-// "Error reading <ModulePath>. ..." with " <number>" appended; FatalError.
-[[noreturn]] void ReadError(int number);
-
 // Resume with code 2 without a box: the user gave up (a refused disk, a
 // confirmed abort).
 [[noreturn]] void SilentAbort();
@@ -40,5 +30,13 @@
 // OK/Cancel box, no icon; true when the user chose OK.
 bool ConfirmOkCancel(LPCSTR text);
 
-// A message box titled "Dravik Self-Extractor" and owned by MainWindow.
+// The title of the stub's boxes, a fixed text kept outside the message
+// table so that it can be shown before (or without) the table.
+extern const char kSfxTitle[];  // "Dravik Self-Extractor"
+
+// A message box titled kSfxTitle and owned by MainWindow.
 int ShowMessage(LPCSTR text, UINT type);
+
+// The errors with a fixed text of their own (HeaderCorrupt, ArchiveDamaged,
+// ReadError) are raised through FatalError from container/fixed_errors.h,
+// beside the texts they show.

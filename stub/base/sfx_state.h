@@ -5,7 +5,7 @@
 // nothing is allocated per entry or per block.
 #pragma once
 
-#include "archive/zip_records.h"
+#include "base/zip_records.h"
 #include "platform/platform.h"
 
 #include <cstdint>

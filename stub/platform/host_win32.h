@@ -3,7 +3,7 @@
 // Types keep their Win32 widths (LONG and DWORD are 32 bits even where the
 // host's long is 64), constants their Win32 values, and every operation the
 // Win32 semantics the stub relies on, failure values included. What cannot be
-// real on a POSIX host is simulated and controlled from host_control.h:
+// real on a POSIX host is simulated and controlled from host/host_control.h:
 // message boxes go to a transcript and are answered by a script, volume
 // labels and drive types come from a table, the code page can be switched to
 // the double-byte 932 so that trail bytes of value 0x5C can be tested.
@@ -164,7 +164,7 @@ DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
 DWORD GetTickCount();
 DWORD GetCurrentProcessId();
 
-// Starting a program and waiting for it: simulated (host_control.h), since
+// Starting a program and waiting for it: simulated (host/host_control.h), since
 // a Windows command line means nothing to a POSIX host.
 struct STARTUPINFOA {
   DWORD cb;
@@ -238,11 +238,6 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR title, UINT type);  // recorde
 HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name);
 HCURSOR SetCursor(HCURSOR cursor);
 BOOL EndDialog(HWND dialog, INT_PTR result);
-HWND GetDlgItem(HWND dialog, int id);
-LRESULT SendDlgItemMessageA(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam);
-BOOL SetDlgItemTextA(HWND dialog, int id, LPCSTR text);
-BOOL InvalidateRect(HWND window, const void* rect, BOOL erase);
-BOOL UpdateWindow(HWND window);
 
 #define LOBYTE(w) (static_cast<BYTE>(static_cast<DWORD_PTR_HOST>(w) & 0xFF))
 typedef uintptr_t DWORD_PTR_HOST;
