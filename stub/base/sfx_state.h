@@ -85,7 +85,7 @@ struct SfxState {
   CHAR RunCommand[kRunCommandBufferSize];  // the program to run after extracting; empty: none
   LPSTR MessageTable;
 
-  // archive/
+  // container/ (the file, its volumes, the read-ahead) and archive/ (input)
   HFILE ArchiveFile;           // 0 when none is open
   LONG ArchivePosition;        // where the next read of ArchiveFile starts
   LONG FilePosition;           // where its file pointer stands; -1 when not known
