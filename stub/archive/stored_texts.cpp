@@ -25,7 +25,8 @@ void LoadMessageTable() {
     HeaderCorrupt();  // the stored table unpacked to more than it may
   if (result != 0 || Sfx.BlockCursor != work + kMessageInflatedSize) HeaderCorrupt();  // damaged stored table
   LPSTR texts = reinterpret_cast<LPSTR>(work);
-  OemToCharBuffA(texts, texts, MessageOffset(MsgCount));
+  // The texts end where the main dialog template starts.
+  OemToCharBuffA(texts, texts, kMainTemplateOffset);
   HGLOBAL handle = GlobalAlloc(GHND, kMessageTableSize);
   Sfx.MessageTable = handle ? static_cast<LPSTR>(GlobalLock(handle)) : nullptr;
   if (!Sfx.MessageTable) HeaderCorrupt();  // no memory to keep the texts

@@ -17,9 +17,9 @@ static_assert(kMessageInflatedSize <= kMessageTableSentinelAt, "texts and templa
 static_assert(kMainTemplateOffset + kMainTemplateCopySize <= kMessageTableSize,
               "the main template can be copied whole from the table");
 
-DWORD MessageOffset(UINT n) {
+static DWORD StoredOffset(UINT n) {
   const BYTE* p = MessageRecord + 4 * n;
   return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<DWORD>(p[3]) << 24);
 }
 
-LPCSTR MsgText(UINT n) { return Sfx.MessageTable + MessageOffset(n); }
+LPCSTR MsgText(UINT n) { return Sfx.MessageTable + StoredOffset(n); }

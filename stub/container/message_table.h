@@ -24,9 +24,5 @@ constexpr unsigned kMessageTableSize = 5751;
 constexpr unsigned kMessageTableSentinelAt = 5749;
 constexpr unsigned kMainTemplateCopySize = 1024;  // what start-up copies from the template
 
-// Where the n-th text starts in the unpacked table, as the stored table of
-// offsets gives it; n = MsgCount gives the main dialog template's.
-DWORD MessageOffset(UINT n);
-
 // The n-th text (read-only); MsgText(MsgCount) is the main dialog template.
 LPCSTR MsgText(UINT n);
