@@ -20,26 +20,60 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes) {
   return ok;
 }
 
-bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error) {
-  std::string temporary = path + ".partial-XXXXXX";
-  int fd = mkstemp(temporary.data());
-  if (fd < 0) {
-    *error = "cannot write " + path + ": " + strerror(errno);
-    return false;
-  }
-  size_t written = 0;
-  while (written < bytes.size()) {
-    ssize_t put = write(fd, bytes.data() + written, bytes.size() - written);
-    if (put <= 0) break;
+AtomicOutputFile::~AtomicOutputFile() {
+  if (fd_ < 0) return;
+  close(fd_);
+  unlink(temporary_.c_str());
+}
+
+bool AtomicOutputFile::Fail(std::string* error) {
+  *error = "cannot write " + path_ + ": " + strerror(errno);
+  return false;
+}
+
+bool AtomicOutputFile::Open(const std::string& path, std::string* error) {
+  path_ = path;
+  temporary_ = path + ".partial-XXXXXX";
+  fd_ = mkstemp(temporary_.data());
+  return fd_ >= 0 || Fail(error);
+}
+
+bool AtomicOutputFile::Write(const uint8_t* bytes, size_t size, std::string* error) {
+  for (size_t written = 0; written < size;) {
+    ssize_t put = write(fd_, bytes + written, size - written);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return Fail(error);
     written += static_cast<size_t>(put);
   }
-  bool ok = written == bytes.size() && fchmod(fd, 0755) == 0 && close(fd) == 0;
-  if (!ok || rename(temporary.c_str(), path.c_str()) != 0) {
-    *error = "cannot write " + path + ": " + strerror(errno);
-    unlink(temporary.c_str());
+  return true;
+}
+
+bool AtomicOutputFile::WriteAt(uint64_t offset, const uint8_t* bytes, size_t size, std::string* error) {
+  for (size_t written = 0; written < size;) {
+    ssize_t put = pwrite(fd_, bytes + written, size - written, static_cast<off_t>(offset + written));
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return Fail(error);
+    written += static_cast<size_t>(put);
+  }
+  return true;
+}
+
+bool AtomicOutputFile::Commit(std::string* error) {
+  int fd = fd_;
+  fd_ = -1;
+  bool closed = fchmod(fd, 0755) == 0;
+  closed = close(fd) == 0 && closed;
+  if (!closed || rename(temporary_.c_str(), path_.c_str()) != 0) {
+    Fail(error);
+    unlink(temporary_.c_str());
     return false;
   }
   return true;
+}
+
+bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error) {
+  AtomicOutputFile file;
+  return file.Open(path, error) && file.Write(bytes.data(), bytes.size(), error) && file.Commit(error);
 }
 
 bool MakeParentFolders(const std::string& path, std::string* error) {
