@@ -5,28 +5,32 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <cstdio>
 #include <mutex>
 #include <thread>
 
 namespace {
 
-bool IsFolder(const ZipEntry& entry) { return !entry.name.empty() && entry.name.back() == '/'; }
+// Whether the progress line counts the entry: a file with data to deflate.
+bool IsDeflated(const ZipEntry& entry) {
+  return entry.uncompressedSize > 0 && !(!entry.name.empty() && entry.name.back() == '/');
+}
 
-// The progress line: bytes and files done of the total, and the rate. It is
-// written over itself at most a few times a second.
+// The progress line: bytes and files deflated of the total, and the rate. It
+// is written over itself at most a few times a second.
 class ProgressLine {
  public:
   ProgressLine(const std::vector<ZipEntry>& entries, bool shown) : shown_(shown) {
     for (const ZipEntry& entry : entries) {
       totalBytes_ += entry.uncompressedSize;
-      totalFiles_ += !IsFolder(entry);
+      totalFiles_ += IsDeflated(entry);
     }
     started_ = lastShown_ = std::chrono::steady_clock::now();
   }
 
   void EntryDone(const ZipEntry& entry) {
-    if (!shown_ || IsFolder(entry)) return;
+    if (!shown_ || !IsDeflated(entry)) return;
     size_t bytes = entry.uncompressedSize;
     std::lock_guard<std::mutex> lock(mutex_);
     doneBytes_ += bytes;
@@ -48,17 +52,18 @@ class ProgressLine {
   std::chrono::steady_clock::time_point started_, lastShown_;
 };
 
-// Deflates one entry where that makes it smaller. The input is freed before
-// the output is cut to its size, so the entry never holds more than its
-// data and the compressor's worst-case output at once.
+// Deflates one entry where that makes it smaller. The output buffer is left
+// uninitialised, so that only the pages the compressor writes are ever
+// touched, and the input is freed before the output is copied to its size:
+// the entry holds at most its data and its deflated data at once.
 void DeflateEntry(ZipEntry& entry, libdeflate_compressor* compressor) {
   if (entry.data.empty()) return;
-  std::vector<uint8_t> out(libdeflate_deflate_compress_bound(compressor, entry.data.size()));
-  size_t size = libdeflate_deflate_compress(compressor, entry.data.data(), entry.data.size(), out.data(), out.size());
+  size_t bound = libdeflate_deflate_compress_bound(compressor, entry.data.size());
+  std::unique_ptr<uint8_t[]> out(new uint8_t[bound]);
+  size_t size = libdeflate_deflate_compress(compressor, entry.data.data(), entry.data.size(), out.get(), bound);
   if (size == 0 || size >= entry.data.size()) return;  // stored is smaller
-  out.resize(size);
-  entry.data = std::move(out);
-  entry.data.shrink_to_fit();
+  entry.data = std::vector<uint8_t>();
+  entry.data.assign(out.get(), out.get() + size);
   entry.method = 8;
   entry.versionNeeded = 20;
 }
@@ -140,7 +145,7 @@ std::vector<uint8_t> Deflate(const std::vector<uint8_t>& data, int level) {
 
 bool MakeEntries(std::vector<ZipEntry>& entries, const LoadEntry& load, const TakeEntry& take, const DeflateWork& work,
                  std::string* error_ret) {
-  ProgressLine progress(entries, work.progress);
+  ProgressLine progress(entries, work.progress && work.level > 0);
   EntryQueue queue(entries, work.memoryBudget);
   auto worker = [&] {
     libdeflate_compressor* compressor = work.level > 0 ? libdeflate_alloc_compressor(work.level) : nullptr;

@@ -124,9 +124,11 @@ bool ReadFileData(const std::string& path, std::vector<uint8_t>* data_ret, std::
   struct stat info;
   std::vector<uint8_t>& data = *data_ret;
   data.clear();
-  if (fstat(fileno(file), &info) == 0 && info.st_size > 0 && info.st_size <= 0xFFFFFFFELL)
-    data.reserve(static_cast<size_t>(info.st_size));
   constexpr size_t kChunk = 1 << 16;
+  // Room for the last read, which finds the end, so that a file that has
+  // not changed is read without the vector growing (and copying itself).
+  if (fstat(fileno(file), &info) == 0 && info.st_size > 0 && info.st_size <= 0xFFFFFFFELL)
+    data.reserve(static_cast<size_t>(info.st_size) + kChunk);
   size_t got;
   do {
     size_t at = data.size();
