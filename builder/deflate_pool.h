@@ -8,10 +8,12 @@
 // Memory: libdeflate compresses whole buffers only, so an entry in work
 // holds its data and an output buffer about as large. The pool starts an
 // entry only while the entries started and not yet handed over stay within
-// a budget of 64 MiB counted that way (twice their sizes); an entry larger
-// than the budget waits until nothing else is in work and then runs alone.
-// The data in work thus stays under twice the largest entry or the budget,
-// whichever is more.
+// a budget counted that way (twice their sizes); an entry larger than the
+// budget waits until nothing else is in work and then runs alone. The data
+// in work thus stays under twice the largest entry or the budget, whichever
+// is more. The budget, 32 MiB, leaves room within 64 MiB for the program
+// itself and a compressor per thread (about 9 MiB each at level 12), and
+// still keeps several threads busy on files of a few MiB.
 #pragma once
 
 #include "builder/zip_model.h"
@@ -23,7 +25,7 @@
 
 constexpr int kMaxDeflateLevel = 12;
 constexpr int kDefaultDeflateLevel = 12;
-constexpr uint64_t kDeflateMemoryBudget = 64ull << 20;
+constexpr uint64_t kDeflateMemoryBudget = 32ull << 20;
 
 // Raw deflate (no zlib or gzip wrapper) of `data` at `level` (1 to 12).
 std::vector<uint8_t> Deflate(const std::vector<uint8_t>& data, int level);
