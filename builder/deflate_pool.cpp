@@ -14,7 +14,7 @@ namespace {
 
 // Whether the progress line counts the entry: a file with data to deflate.
 bool IsDeflated(const ZipEntry& entry) {
-  return entry.uncompressedSize > 0 && !(!entry.name.empty() && entry.name.back() == '/');
+  return entry.uncompressedSize > 0 && !IsFolderEntry(entry);
 }
 
 // The progress line: bytes and files deflated of the total, and the rate. It

@@ -2,11 +2,48 @@
 #include "builder/file_io.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+namespace {
+
+// The temporary file being written, removed when a signal (Ctrl-C, a CI
+// job's timeout) ends the program before it is complete. One slot: the
+// builder writes its files one after another. The path is kept in a plain
+// buffer, since the handler may only call async-signal-safe functions.
+char temporaryToRemove[4096];
+volatile sig_atomic_t haveTemporaryToRemove = 0;
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+void RemoveTemporaryAndEnd(int signal) {
+  if (haveTemporaryToRemove) unlink(temporaryToRemove);
+  ::signal(signal, SIG_DFL);
+  raise(signal);
+}
+
+// Handles the ending signals, but leaves alone one that is ignored (as a
+// program started with nohup finds SIGHUP).
+void WatchTemporary(const std::string& path) {
+  static bool installed = false;
+  haveTemporaryToRemove = 0;
+  if (path.size() >= sizeof temporaryToRemove) return;
+  memcpy(temporaryToRemove, path.c_str(), path.size() + 1);
+  haveTemporaryToRemove = 1;
+  if (installed) return;
+  installed = true;
+  for (int signal : kEndingSignals) {
+    struct sigaction current;
+    if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) ::signal(signal, RemoveTemporaryAndEnd);
+  }
+}
+
+void ForgetTemporary() { haveTemporaryToRemove = 0; }
+
+}  // namespace
 
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes) {
   FILE* file = fopen(path.c_str(), "rb");
@@ -24,6 +61,7 @@ AtomicOutputFile::~AtomicOutputFile() {
   if (fd_ < 0) return;
   close(fd_);
   unlink(temporary_.c_str());
+  ForgetTemporary();
 }
 
 bool AtomicOutputFile::Fail(std::string* error) {
@@ -35,7 +73,9 @@ bool AtomicOutputFile::Open(const std::string& path, std::string* error) {
   path_ = path;
   temporary_ = path + ".partial-XXXXXX";
   fd_ = mkstemp(temporary_.data());
-  return fd_ >= 0 || Fail(error);
+  if (fd_ < 0) return Fail(error);
+  WatchTemporary(temporary_);
+  return true;
 }
 
 bool AtomicOutputFile::Write(const uint8_t* bytes, size_t size, std::string* error) {
@@ -63,12 +103,13 @@ bool AtomicOutputFile::Commit(std::string* error) {
   fd_ = -1;
   bool closed = fchmod(fd, 0755) == 0;
   closed = close(fd) == 0 && closed;
-  if (!closed || rename(temporary_.c_str(), path_.c_str()) != 0) {
+  bool named = closed && rename(temporary_.c_str(), path_.c_str()) == 0;
+  if (!named) {
     Fail(error);
     unlink(temporary_.c_str());
-    return false;
   }
-  return true;
+  ForgetTemporary();
+  return named;
 }
 
 bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error) {

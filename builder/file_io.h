@@ -14,7 +14,8 @@ bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& by
 // A file written piece by piece under a temporary name beside its path
 // ("OUT.partial-XXXXXX") and renamed to the path only by Commit, so that a
 // failure never leaves a half-written file under the name: the temporary
-// file is removed when the object goes without a Commit.
+// file is removed when the object goes without a Commit, and also when
+// SIGINT, SIGTERM or SIGHUP ends the program while it is open.
 class AtomicOutputFile {
  public:
   AtomicOutputFile() = default;

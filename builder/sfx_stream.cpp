@@ -73,14 +73,12 @@ class ArchiveOutput {
   PeChecksum checksum_;
 };
 
-bool IsFolder(const ZipEntry& entry) { return !entry.name.empty() && entry.name.back() == '/'; }
-
 }  // namespace
 
 uint64_t SmallestRecordsBound(const FileTree& tree, int level, bool encrypt) {
   uint64_t bound = EndRecordBound(tree.archive);
   for (const ZipEntry& entry : tree.archive.entries) {
-    uint64_t data = IsFolder(entry) ? 0 : level == 0 ? entry.uncompressedSize : 0;
+    uint64_t data = level == 0 ? entry.uncompressedSize : 0;  // a folder's is 0
     if (encrypt && NeedsEncryption(entry)) data += kEncryptionHeaderSize;
     bound += EntryRecordsBound(entry, data);
   }

@@ -137,7 +137,7 @@ std::string FindZipSignature(const std::vector<uint8_t>& bytes, size_t end) {
 }
 
 bool NeedsEncryption(const ZipEntry& entry) {
-  return !(entry.flags & kFlagEncryptedEntry) && !(!entry.name.empty() && entry.name.back() == '/');
+  return !(entry.flags & kFlagEncryptedEntry) && !IsFolderEntry(entry);
 }
 
 void EncryptEntry(ZipEntry& entry, const std::string& password) {

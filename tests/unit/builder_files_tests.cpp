@@ -453,4 +453,22 @@ TEST(BuildCommandLine, AFailureWhileWritingLeavesNoOutput) {
   EXPECT_EQ(RunShell("ls " + ShellQuote(folder)).out, "tree\n");
 }
 
+// A build ended by a signal while it writes (Ctrl-C, a CI job's timeout)
+// removes its temporary file too: the build is stopped as soon as that file
+// appears, and then nothing of it is left.
+TEST(BuildCommandLine, ABuildEndedBySignalLeavesNoOutput) {
+  std::string folder = MakeTempFolder(), tree = folder + "/tree";
+  ASSERT_EQ(RunShell("mkdir " + ShellQuote(tree) + " && head -c 30000000 /dev/urandom > " + ShellQuote(tree + "/noise.bin"))
+                .status,
+            0);
+  // (SIGINT is not among them: a shell starts a job in the background with it ignored.)
+  for (const char* signal : {"TERM", "HUP"}) {
+    CommandResult r = RunShell(
+        "cd " + ShellQuote(folder) + " && { " + ShellQuote(DRAVIK_SFX_PROGRAM) + " build -j 1 -o out.exe -C tree . & }; " +
+        "for i in $(seq 200); do ls out.exe.partial-* >/dev/null 2>&1 && break; sleep 0.05; done; " +
+        "kill -" + signal + " $!; wait $!; echo $?; ls");
+    EXPECT_EQ(r.out, std::string(signal) == "TERM" ? "143\ntree\n" : "129\ntree\n") << signal;
+  }
+}
+
 }  // namespace
