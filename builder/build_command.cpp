@@ -8,6 +8,7 @@
 #include "builder/icon_file.h"
 #include "builder/pe_image.h"
 #include "builder/publisher_resources.h"
+#include "builder/sfx_stream.h"
 #include "builder/span_writer.h"
 #include "builder/sfx_writer.h"
 #include "builder/text_codec.h"
@@ -376,7 +377,7 @@ uint32_t FlagsOf(const BuildOptions& o, const ZipArchive& archive) {
   if (o.temp) flags |= SfxFlag::ExtractToTemp;
   flags |= HiddenButtons(o);
   for (const ZipEntry& entry : archive.entries)
-    if (entry.flags & kFlagEncryptedEntry) flags |= SfxFlag::HasPassword;
+    if ((entry.flags & kFlagEncryptedEntry) || (o.havePassword && NeedsEncryption(entry))) flags |= SfxFlag::HasPassword;
   return flags;
 }
 
@@ -472,21 +473,30 @@ bool LoadStub(const BuildOptions& o, std::vector<uint8_t>* stub, std::string* er
 
 NameEncoding NamesOf(const BuildOptions& o) { return {o.ansiNames, o.codePage, o.zipCodePage, o.zipCodePageGiven}; }
 
+FileSource SourceOf(const BuildOptions& o) {
+  FileSource source;
+  source.baseFolder = o.baseFolder;
+  source.paths = o.paths;
+  source.level = o.level;
+  source.names = NamesOf(o);
+  source.excludes = o.excludes;
+  source.followLinks = o.followLinks;
+  source.threads = o.threads;
+  source.progress = !o.quiet && isatty(fileno(stderr));
+  source.haveLatestDate = o.haveDate;
+  source.latestDate = o.latestDate;
+  return source;
+}
+
+// --password in the code page, as a Windows user will type it.
+bool PasswordInCodePage(const BuildOptions& o, std::string* password, std::string* error) {
+  if (Utf8ToCodePage(o.password, o.codePage, password)) return true;
+  *error = "the password cannot be written in code page " + std::to_string(o.codePage);
+  return false;
+}
+
 bool LoadArchive(const BuildOptions& o, ZipArchive* archive, std::string* error) {
-  if (o.zip.empty()) {
-    FileSource source;
-    source.baseFolder = o.baseFolder;
-    source.paths = o.paths;
-    source.level = o.level;
-    source.names = NamesOf(o);
-    source.excludes = o.excludes;
-    source.followLinks = o.followLinks;
-    source.threads = o.threads;
-    source.progress = !o.quiet && isatty(fileno(stderr));
-    source.haveLatestDate = o.haveDate;
-    source.latestDate = o.latestDate;
-    return ZipFromFiles(source, archive, error);
-  }
+  if (o.zip.empty()) return ZipFromFiles(SourceOf(o), archive, error);
   // An archive that needs ZIP64 is refused before it is read.
   if (!CheckZipFileFitsClassic(o.zip, error)) {
     *error = o.zip + ": " + *error;
@@ -510,6 +520,23 @@ bool LoadArchive(const BuildOptions& o, ZipArchive* archive, std::string* error)
     return false;
   }
   return true;
+}
+
+// A self-extractor from files and folders, written out as its archive is
+// made, so that memory holds only the entries being deflated.
+int BuildStreamedFromFiles(const BuildOptions& o, const std::vector<uint8_t>& stub, SfxSettings& settings) {
+  std::string error;
+  FileSource source = SourceOf(o);
+  FileTree tree;
+  if (!WalkFiles(source, &tree, &error)) return Failure(error);
+  StreamedBuild build;
+  build.output = o.output;
+  build.deflate = DeflateWork{source.level, source.threads, source.progress};
+  build.encrypt = o.havePassword;
+  if (o.havePassword && !PasswordInCodePage(o, &build.password, &error)) return Failure(error);
+  settings.flags = FlagsOf(o, tree.archive);
+  settings.stubCrc = !o.noStubCrc;
+  return WriteSelfExtractorFromTree(stub, tree, settings, build, &error) ? 0 : Failure(error);
 }
 
 }  // namespace
@@ -536,11 +563,13 @@ int BuildCommand(int argc, char** argv) {
     SpanSource source{o.zip};
     return BuildFromSplitSet(stub, source, settings, o.output, o.exeVolumes, &error) ? 0 : Failure(error);
   }
+  // A spanned set and a wrapped archive are made in memory; a build from
+  // files is written out as it is made.
+  if (o.zip.empty() && !o.span) return BuildStreamedFromFiles(o, stub, settings);
   if (!LoadArchive(o, &archive, &error)) return Failure(error);
   if (o.havePassword) {
     std::string password;
-    if (!Utf8ToCodePage(o.password, o.codePage, &password))
-      return Failure("the password cannot be written in code page " + std::to_string(o.codePage));
+    if (!PasswordInCodePage(o, &password, &error)) return Failure(error);
     EncryptEntries(archive, password);
   }
   settings.flags = FlagsOf(o, archive);

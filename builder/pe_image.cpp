@@ -147,12 +147,16 @@ bool ReadPeLayout(const std::vector<uint8_t>& b, PeLayout* l, std::string* error
 
 uint32_t PayloadOffset(const PeLayout& layout) { return AlignUp(layout.rawEnd, layout.fileAlignment); }
 
-void AppendSection(std::vector<uint8_t>& image, const PeLayout& l, const char* name, uint32_t characteristics,
-                   const std::vector<uint8_t>& payload) {
+uint32_t AlignedRawSize(const PeLayout& l, uint64_t size) {
+  return static_cast<uint32_t>((size + l.fileAlignment - 1) / l.fileAlignment * l.fileAlignment);
+}
+
+void AddSectionHeader(std::vector<uint8_t>& image, const PeLayout& l, const char* name, uint32_t characteristics,
+                      uint32_t payloadSize) {
   uint32_t rawAt = PayloadOffset(l);
-  uint32_t rawSize = AlignUp(static_cast<uint32_t>(payload.size()), l.fileAlignment);
+  uint32_t rawSize = AlignedRawSize(l, payloadSize);
   uint32_t virtualAt = AlignUp(l.virtualEnd, l.sectionAlignment);
-  uint32_t virtualSize = AlignUp(static_cast<uint32_t>(payload.size()), l.sectionAlignment);
+  uint32_t virtualSize = AlignUp(payloadSize, l.sectionAlignment);
   size_t header = l.sectionTableAt + l.sectionCount * kSectionHeaderSize;
   memcpy(&image[header], name, 8);
   SetLe32(image, header + 8, virtualSize);
@@ -170,8 +174,14 @@ void AppendSection(std::vector<uint8_t>& image, const PeLayout& l, const char* n
   SetLe32(image, l.optionalAt + kSizeOfInitializedDataAt, initialised + rawSize);
   SetLe32(image, l.optionalAt + kCheckSumAt, 0);
   image.resize(rawAt, 0);
+}
+
+void AppendSection(std::vector<uint8_t>& image, const PeLayout& l, const char* name, uint32_t characteristics,
+                   const std::vector<uint8_t>& payload) {
+  AddSectionHeader(image, l, name, characteristics, static_cast<uint32_t>(payload.size()));
+  size_t rawAt = image.size();
   image.insert(image.end(), payload.begin(), payload.end());
-  image.resize(rawAt + rawSize, 0);
+  image.resize(rawAt + AlignedRawSize(l, payload.size()), 0);
 }
 
 uint32_t NextSectionRva(const PeLayout& layout) { return AlignUp(layout.virtualEnd, layout.sectionAlignment); }
@@ -215,16 +225,25 @@ bool RvaToFileOffset(const std::vector<uint8_t>& image, uint32_t rva, uint32_t s
 
 // The image checksum: the file summed as 16-bit words with the carries
 // folded back in, the CheckSum field counted as 0, plus the file's length.
+void PeChecksum::Add(const uint8_t* bytes, size_t size, uint64_t fileOffset) {
+  size_t i = 0;
+  if (size > 0 && (fileOffset & 1)) sum_ += static_cast<uint64_t>(bytes[i++]) << 8;  // the high byte of a word
+  for (; i + 1 < size; i += 2) sum_ += GetLe16(&bytes[i]);
+  if (i < size) sum_ += bytes[i];  // the low byte of a word the next piece completes
+}
+
+uint32_t PeChecksum::Value(uint64_t fileSize) const {
+  uint64_t sum = sum_;
+  while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+  return static_cast<uint32_t>(sum + fileSize);
+}
+
+uint32_t PeChecksumAt(const PeLayout& l) { return l.optionalAt + kCheckSumAt; }
+
 void UpdatePeChecksum(std::vector<uint8_t>& image, const PeLayout& l) {
-  size_t checksumAt = l.optionalAt + kCheckSumAt;
+  size_t checksumAt = PeChecksumAt(l);
   SetLe32(image, checksumAt, 0);
-  uint64_t sum = 0;
-  for (size_t i = 0; i + 1 < image.size(); i += 2) {
-    sum += GetLe16(&image[i]);
-    sum = (sum & 0xFFFF) + (sum >> 16);
-  }
-  if (image.size() & 1) sum += image.back();
-  sum = (sum & 0xFFFF) + (sum >> 16);
-  sum = (sum & 0xFFFF) + (sum >> 16);
-  SetLe32(image, checksumAt, static_cast<uint32_t>(sum + image.size()));
+  PeChecksum checksum;
+  checksum.Add(image.data(), image.size(), 0);
+  SetLe32(image, checksumAt, checksum.Value(image.size()));
 }

@@ -50,6 +50,16 @@ uint32_t PayloadOffset(const PeLayout& layout);
 void AppendSection(std::vector<uint8_t>& image, const PeLayout& layout, const char* name, uint32_t characteristics,
                    const std::vector<uint8_t>& payload);
 
+// The header half of AppendSection: enters a section of `payloadSize` bytes
+// in the section table and the header's counts and sizes, and pads image to
+// where the section's raw data starts; the caller places the payload there,
+// padded to the file alignment. The image checksum is set to 0.
+void AddSectionHeader(std::vector<uint8_t>& image, const PeLayout& layout, const char* name, uint32_t characteristics,
+                      uint32_t payloadSize);
+
+// The size of `size` bytes of raw data padded to the file alignment.
+uint32_t AlignedRawSize(const PeLayout& layout, uint64_t size);
+
 // The data directory that locates the resource section.
 constexpr unsigned kResourceDirectory = 2;
 
@@ -70,3 +80,20 @@ bool RvaToFileOffset(const std::vector<uint8_t>& image, uint32_t rva, uint32_t s
 
 // Recomputes the optional header's CheckSum field over the whole file.
 void UpdatePeChecksum(std::vector<uint8_t>& image, const PeLayout& layout);
+
+// The image checksum summed piece by piece, for a file written in parts:
+// the 16-bit little-endian words of the file added with end-around carry
+// (the CheckSum field itself counted as 0), then the file's length added.
+// Pieces may be added in any order, each with its file offset.
+class PeChecksum {
+ public:
+  void Add(const uint8_t* bytes, size_t size, uint64_t fileOffset);
+  // The CheckSum field's value for a file of `fileSize` bytes.
+  uint32_t Value(uint64_t fileSize) const;
+
+ private:
+  uint64_t sum_ = 0;  // unfolded: 2^48 words before it could overflow
+};
+
+// The file offset of the optional header's CheckSum field.
+uint32_t PeChecksumAt(const PeLayout& layout);

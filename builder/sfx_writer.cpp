@@ -33,7 +33,7 @@ bool CheckLimit(const std::string& text, unsigned limit, const char* option, std
 // last, which lets the self-extractor check the password: the CRC's high
 // byte, or the time's for an entry whose CRC follows in a descriptor.
 std::vector<uint8_t> EncryptionHeader(const ZipEntry& entry) {
-  std::vector<uint8_t> header(12);
+  std::vector<uint8_t> header(kEncryptionHeaderSize);
   FILE* random = fopen("/dev/urandom", "rb");
   if (!random || fread(header.data(), 1, header.size(), random) != header.size()) {
     for (size_t i = 0; i < header.size(); i++) header[i] = static_cast<uint8_t>(rand());
@@ -52,11 +52,9 @@ std::vector<uint8_t> EncryptionHeader(const ZipEntry& entry) {
 // record here (the head of a spanned set) keeps its plain padding.
 void AbsorbPaddingInComment(PayloadArchive& archive, uint32_t archiveAt, uint32_t fileAlignment) {
   if (!archive.endRecordAt) return;
-  uint64_t end = uint64_t{archiveAt} + archive.bytes.size();
-  uint64_t padding = (fileAlignment - end % fileAlignment) % fileAlignment;
   size_t lengthAt = archive.endRecordAt - archiveAt + kEndRecordCommentLengthAt;
   size_t commentLength = GetLe16(&archive.bytes[lengthAt]);
-  if (commentLength + padding > 0xFFFF) return;
+  uint32_t padding = AbsorbablePadding(uint64_t{archiveAt} + archive.bytes.size(), fileAlignment, commentLength);
   SetLe16(archive.bytes, lengthAt, static_cast<uint16_t>(commentLength + padding));
   archive.bytes.resize(archive.bytes.size() + padding, 0);
 }
@@ -138,37 +136,46 @@ std::string FindZipSignature(const std::vector<uint8_t>& bytes, size_t end) {
   return "";
 }
 
-void EncryptEntries(ZipArchive& archive, const std::string& password) {
-  BuildCrcTable();
-  for (ZipEntry& entry : archive.entries) {
-    if ((entry.flags & kFlagEncryptedEntry) || (!entry.name.empty() && entry.name.back() == '/')) continue;
-    std::vector<uint8_t> plain = EncryptionHeader(entry);
-    plain.insert(plain.end(), entry.data.begin(), entry.data.end());
-    InitKeys(password.c_str());
-    for (uint8_t& byte : plain) {
-      uint8_t p = byte;
-      byte = p ^ KeyStreamByte();
-      UpdateKeys(p);
-    }
-    entry.data = std::move(plain);
-    entry.flags |= kFlagEncryptedEntry;
-  }
+bool NeedsEncryption(const ZipEntry& entry) {
+  return !(entry.flags & kFlagEncryptedEntry) && !IsFolderEntry(entry);
 }
 
-bool LayOutImage(const std::vector<uint8_t>& stub, const SfxSettings& settings, const ArchiveMaker& makeArchive,
-                 uint32_t totalSize, std::vector<uint8_t>* out, uint32_t* archiveAt_ret, std::string* error) {
-  PeLayout layout;
-  std::vector<uint8_t> image;
-  if (!StubWithResources(stub, settings.resources, &image, &layout, error)) return false;
+void EncryptEntry(ZipEntry& entry, const std::string& password) {
+  if (!NeedsEncryption(entry)) return;
+  BuildCrcTable();
+  std::vector<uint8_t> plain = EncryptionHeader(entry);
+  plain.insert(plain.end(), entry.data.begin(), entry.data.end());
+  entry.data = std::vector<uint8_t>();  // freed before the encryption runs over its copy
+  InitKeys(password.c_str());
+  for (uint8_t& byte : plain) {
+    uint8_t p = byte;
+    byte = p ^ KeyStreamByte();
+    UpdateKeys(p);
+  }
+  entry.data = std::move(plain);
+  entry.flags |= kFlagEncryptedEntry;
+}
+
+void EncryptEntries(ZipArchive& archive, const std::string& password) {
+  for (ZipEntry& entry : archive.entries) EncryptEntry(entry, password);
+}
+
+uint32_t AbsorbablePadding(uint64_t archiveEnd, uint32_t fileAlignment, size_t commentLength) {
+  uint64_t padding = (fileAlignment - archiveEnd % fileAlignment) % fileAlignment;
+  return commentLength + padding > 0xFFFF ? 0 : static_cast<uint32_t>(padding);
+}
+
+bool BeginImageHead(const std::vector<uint8_t>& stub, const SfxSettings& settings, ImageHead* head,
+                    std::string* error) {
+  if (!StubWithResources(stub, settings.resources, &head->image, &head->layout, error)) return false;
   // The record the stub will read is the one in its own sections; the stub
   // CRC zeroes the first marker in the file, so that must be the same one.
-  const BYTE* marker = SfxImage.Config.SfxMarker;
   long recordAt = LocateSfxRecord(stub.data(), stub.size());
   if (recordAt < 0) {
     *error = "unusable stub: no configuration record in its sections, or more than one";
     return false;
   }
-  if (FindSfxMarker(stub.data(), static_cast<DWORD>(stub.size()), marker) != recordAt) {
+  if (FindSfxMarker(stub.data(), static_cast<DWORD>(stub.size()), SfxImage.Config.SfxMarker) != recordAt) {
     *error = "unusable stub: a copy of the record's marker stands before the record";
     return false;
   }
@@ -177,40 +184,51 @@ bool LayOutImage(const std::vector<uint8_t>& stub, const SfxSettings& settings, 
     *error = "unusable stub: it holds a ZIP " + signature;
     return false;
   }
-  std::vector<uint8_t> payload;
-  if (!MakeConfigBlock(settings, &payload, error)) return false;
-  uint32_t configAt = PayloadOffset(layout);
-  uint32_t archiveAt = configAt + static_cast<uint32_t>(payload.size());
-  PayloadArchive archive = makeArchive(archiveAt);
-  AbsorbPaddingInComment(archive, archiveAt, layout.fileAlignment);
-  if (uint64_t{archiveAt} + archive.bytes.size() + layout.fileAlignment > kImageSizeLimit) {
-    *error = "the self-extractor would be 2 GiB or larger, more than it can read";
-    return false;
-  }
-  payload.insert(payload.end(), archive.bytes.begin(), archive.bytes.end());
+  if (!MakeConfigBlock(settings, &head->block, error)) return false;
+  head->recordAt = static_cast<size_t>(recordAt);
+  head->configAt = PayloadOffset(head->layout);
+  head->archiveAt = head->configAt + static_cast<uint32_t>(head->block.size());
+  return true;
+}
 
-  AppendSection(image, layout, kPayloadSectionName, kPayloadSectionCharacteristics, payload);
-  size_t r = static_cast<size_t>(recordAt);
-  SetLe32(image, r + SfxConfigOffset::ArchiveOffset, archiveAt);
-  SetLe32(image, r + SfxConfigOffset::ConfigBlockOffset, configAt);
+uint64_t ImageFileSize(const ImageHead& head, uint64_t archiveSize) {
+  return head.configAt + uint64_t{AlignedRawSize(head.layout, head.block.size() + archiveSize)};
+}
+
+bool CheckImageSize(const ImageHead& head, uint64_t archiveSize, std::string* error) {
+  if (head.archiveAt + archiveSize + head.layout.fileAlignment <= kImageSizeLimit) return true;
+  *error = "the self-extractor would be 2 GiB or larger, more than it can read";
+  return false;
+}
+
+bool FinishImageHead(ImageHead& head, const SfxSettings& settings, const ArchivePlaced& archive, std::string* error) {
+  if (!CheckImageSize(head, archive.size, error)) return false;
+  std::vector<uint8_t>& image = head.bytes;
+  image = head.image;
+  AddSectionHeader(image, head.layout, kPayloadSectionName, kPayloadSectionCharacteristics,
+                   static_cast<uint32_t>(head.block.size() + archive.size));
+  image.insert(image.end(), head.block.begin(), head.block.end());
+  size_t r = head.recordAt;
+  SetLe32(image, r + SfxConfigOffset::ArchiveOffset, head.archiveAt);
+  SetLe32(image, r + SfxConfigOffset::ConfigBlockOffset, head.configAt);
   SetLe32(image, r + SfxConfigOffset::EndRecordOffset, archive.endRecordAt);
-  SetLe32(image, r + SfxConfigOffset::TotalSize, totalSize);
+  SetLe32(image, r + SfxConfigOffset::TotalSize, archive.totalSize);
   SetLe32(image, r + SfxConfigOffset::SfxFlags, settings.flags);
   SetLe16(image, r + SfxConfigOffset::Finalised, 0xFFFF);
-  SetLe32(image, r + SfxConfigOffset::EntryPointRva, layout.entryPoint);
+  SetLe32(image, r + SfxConfigOffset::EntryPointRva, head.layout.entryPoint);
   SetLe32(image, r + SfxConfigOffset::StubCrc, 0);
 
-  signature = FindZipSignature(image, archiveAt);
+  std::string signature = FindZipSignature(image, head.archiveAt);
   if (!signature.empty()) {
     *error = "a text or resource would put a ZIP " + signature + " before the archive";
     return false;
   }
   bool afterHeaders = (settings.flags & SfxFlag::CrcAfterHeaders) != 0;
   if (settings.stubCrc) {
-    std::vector<uint8_t> copy(image.begin(), image.begin() + archiveAt);
+    std::vector<uint8_t> copy(image);
     uint32_t crc = 0;
     BuildCrcTable();
-    if (!ComputeStubCrc(copy.data(), archiveAt, afterHeaders, marker, &crc)) {
+    if (!ComputeStubCrc(copy.data(), head.archiveAt, afterHeaders, SfxImage.Config.SfxMarker, &crc)) {
       *error = "unusable stub: its CRC range is empty";
       return false;
     }
@@ -218,9 +236,31 @@ bool LayOutImage(const std::vector<uint8_t>& stub, const SfxSettings& settings, 
   }
   // The checksum lies in the image header: it can be computed last only when
   // the stub CRC leaves the header out.
-  if (afterHeaders || !settings.stubCrc) UpdatePeChecksum(image, layout);
-  *out = std::move(image);
-  *archiveAt_ret = archiveAt;
+  if (afterHeaders || !settings.stubCrc) {
+    PeChecksum checksum = archive.checksum;
+    checksum.Add(image.data(), image.size(), 0);  // its own field is still 0 here
+    SetLe32(image, PeChecksumAt(head.layout), checksum.Value(ImageFileSize(head, archive.size)));
+  }
+  return true;
+}
+
+bool LayOutImage(const std::vector<uint8_t>& stub, const SfxSettings& settings, const ArchiveMaker& makeArchive,
+                 uint32_t totalSize, std::vector<uint8_t>* out, uint32_t* archiveAt_ret, std::string* error) {
+  ImageHead head;
+  if (!BeginImageHead(stub, settings, &head, error)) return false;
+  PayloadArchive archive = makeArchive(head.archiveAt);
+  AbsorbPaddingInComment(archive, head.archiveAt, head.layout.fileAlignment);
+  ArchivePlaced placed;
+  placed.size = archive.bytes.size();
+  placed.endRecordAt = archive.endRecordAt;
+  placed.totalSize = totalSize;
+  placed.checksum.Add(archive.bytes.data(), archive.bytes.size(), head.archiveAt);
+  if (!FinishImageHead(head, settings, placed, error)) return false;
+  uint64_t fileSize = ImageFileSize(head, archive.bytes.size());
+  *out = std::move(head.bytes);
+  out->insert(out->end(), archive.bytes.begin(), archive.bytes.end());
+  out->resize(fileSize, 0);
+  *archiveAt_ret = head.archiveAt;
   return true;
 }
 

@@ -16,8 +16,6 @@
 #include <set>
 #include <utility>
 #include <ctime>
-#include <fstream>
-#include <iterator>
 
 namespace {
 
@@ -31,11 +29,10 @@ constexpr int kDosLastYear = 207;
 
 struct Collector {
   const FileSource& source;
-  ZipArchive* archive;
+  FileTree* tree;
   std::string* error;
   std::set<std::string> stored;  // names already in the archive: a path given twice is stored once
   std::set<std::pair<dev_t, ino_t>> foldersEntered;  // a followed link cannot lead round in a circle
-  std::vector<size_t> toDeflate;  // the entries the deflate pool takes, once every file is read
 
   bool Fail(const std::string& why) {
     *error = why;
@@ -84,7 +81,8 @@ bool Collector::AddFolder(const std::string& diskPath, const std::string& name, 
     entry.versionNeeded = 10;
     entry.externalAttributes = kFolderAttributes;
     DosDateTime(DateOf(info), &entry.modDate, &entry.modTime);
-    archive->entries.push_back(std::move(entry));
+    tree->archive.entries.push_back(std::move(entry));
+    tree->diskPaths.emplace_back();
   }
   if (!foldersEntered.insert({info.st_dev, info.st_ino}).second)
     return Fail("the folder " + diskPath + " leads back into itself through a symbolic link");
@@ -102,22 +100,47 @@ bool Collector::AddFolder(const std::string& diskPath, const std::string& name, 
 
 bool Collector::AddFile(const std::string& diskPath, const std::string& name, const struct stat& info) {
   if (info.st_size > 0xFFFFFFFELL) return Fail(diskPath + " is 4 GiB or larger, which needs ZIP64");
-  std::ifstream in(diskPath, std::ios::binary);
-  if (!in) return FailWithReason("cannot read " + diskPath);
-  std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), {});
   ZipEntry entry;
   if (!StoreEntryName(name, source.names, &entry, error)) return false;
   if (entry.name.size() > kNameLimit) return Fail("the name \"" + name + "\" is over 200 bytes");
   entry.versionMadeBy = kMadeByUnix;
   entry.externalAttributes = kFileAttributes;
   DosDateTime(DateOf(info), &entry.modDate, &entry.modTime);
-  entry.crc32 = static_cast<uint32_t>(crc32(0, data.data(), static_cast<uInt>(data.size())));
-  entry.uncompressedSize = static_cast<uint32_t>(data.size());
+  entry.uncompressedSize = static_cast<uint32_t>(info.st_size);
   entry.versionNeeded = 10;  // stored until the pool deflates it
-  entry.data = std::move(data);
-  if (source.level > 0 && !entry.data.empty()) toDeflate.push_back(archive->entries.size());
-  archive->entries.push_back(std::move(entry));
+  tree->archive.entries.push_back(std::move(entry));
+  tree->diskPaths.push_back(diskPath);
   return true;
+}
+
+// The whole file at `path`, read to its end (it may have changed since the
+// walk); false when it cannot be read or has grown to 4 GiB or more.
+bool ReadFileData(const std::string& path, std::vector<uint8_t>* data_ret, std::string* error_ret) {
+  FILE* file = fopen(path.c_str(), "rb");
+  if (!file) {
+    *error_ret = "cannot read " + path + ": " + strerror(errno);
+    return false;
+  }
+  struct stat info;
+  std::vector<uint8_t>& data = *data_ret;
+  data.clear();
+  constexpr size_t kChunk = 1 << 16;
+  // Room for the last read, which finds the end, so that a file that has
+  // not changed is read without the vector growing (and copying itself).
+  if (fstat(fileno(file), &info) == 0 && info.st_size > 0 && info.st_size <= 0xFFFFFFFELL)
+    data.reserve(static_cast<size_t>(info.st_size) + kChunk);
+  size_t got;
+  do {
+    size_t at = data.size();
+    data.resize(at + kChunk);
+    got = fread(data.data() + at, 1, kChunk, file);
+    data.resize(at + got);
+  } while (got == kChunk && data.size() <= 0xFFFFFFFEull);
+  bool failed = ferror(file);
+  fclose(file);
+  if (failed) *error_ret = "cannot read " + path + ": " + strerror(errno);
+  else if (data.size() > 0xFFFFFFFEull) *error_ret = path + " is 4 GiB or larger, which needs ZIP64";
+  return !failed && data.size() <= 0xFFFFFFFEull;
 }
 
 bool Collector::Excluded(const std::string& name) const {
@@ -173,16 +196,34 @@ void DosDateTime(int64_t unixTime, uint16_t* date_ret, uint16_t* time_ret) {
   *time_ret = static_cast<uint16_t>((local.tm_hour << 11) | (local.tm_min << 5) | (local.tm_sec / 2));
 }
 
-bool ZipFromFiles(const FileSource& source, ZipArchive* archive_ret, std::string* error_ret) {
-  Collector collector{source, archive_ret, error_ret, {}, {}, {}};
-  archive_ret->entries.clear();
+bool WalkFiles(const FileSource& source, FileTree* tree_ret, std::string* error_ret) {
+  Collector collector{source, tree_ret, error_ret, {}, {}};
+  *tree_ret = FileTree();
   for (const std::string& path : source.paths) {
     std::string name;
     if (!StoredName(path, &name, error_ret)) return false;
     if (!collector.Add(collector.OnDisk(path), name)) return false;
   }
-  std::vector<ZipEntry*> entries;
-  for (size_t index : collector.toDeflate) entries.push_back(&archive_ret->entries[index]);
-  DeflateEntries(entries, DeflateWork{source.level, source.threads, source.progress});
+  return true;
+}
+
+bool ReadTreeEntry(const FileTree& tree, size_t index, ZipEntry& entry, std::string* error_ret) {
+  const std::string& path = tree.diskPaths[index];
+  if (path.empty()) return true;
+  if (!ReadFileData(path, &entry.data, error_ret)) return false;
+  entry.crc32 = static_cast<uint32_t>(crc32(0, entry.data.data(), static_cast<uInt>(entry.data.size())));
+  entry.uncompressedSize = static_cast<uint32_t>(entry.data.size());
+  return true;
+}
+
+bool ZipFromFiles(const FileSource& source, ZipArchive* archive_ret, std::string* error_ret) {
+  FileTree tree;
+  if (!WalkFiles(source, &tree, error_ret)) return false;
+  auto load = [&](size_t i, ZipEntry& entry, std::string* error) { return ReadTreeEntry(tree, i, entry, error); };
+  auto keep = [](size_t, ZipEntry&, std::string*) { return true; };
+  if (!MakeEntries(tree.archive.entries, load, keep, DeflateWork{source.level, source.threads, source.progress},
+                   error_ret))
+    return false;
+  *archive_ret = std::move(tree.archive);
   return true;
 }

@@ -28,6 +28,25 @@ struct FileSource {
   int64_t latestDate = 0;  // with haveLatestDate: later modification times become this one
 };
 
+// The entries a source makes, found by walking its paths without reading
+// any file: names, times and attributes set, each file's uncompressedSize
+// its size on disk and its data not read yet.
+struct FileTree {
+  ZipArchive archive;
+  std::vector<std::string> diskPaths;  // of each entry's file; empty for a folder
+};
+
+// Walks the source's paths; false with *error_ret for a path that cannot be
+// stored (unreadable, a name too long or not in the code page, a file of
+// 4 GiB or more).
+bool WalkFiles(const FileSource& source, FileTree* tree_ret, std::string* error_ret);
+
+// Reads entry `index` of the tree into `entry`: its data, CRC-32 and size,
+// stored (a folder has none); false with *error_ret when it cannot. Safe on
+// several threads at once, each with its own entry.
+bool ReadTreeEntry(const FileTree& tree, size_t index, ZipEntry& entry, std::string* error_ret);
+
+// The whole archive of a source in memory: walked, read and deflated.
 bool ZipFromFiles(const FileSource& source, ZipArchive* archive_ret, std::string* error_ret);
 
 // The DOS date and time of a modification time, in local time (as the

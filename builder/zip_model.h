@@ -26,6 +26,9 @@ struct ZipEntry {
   uint64_t localAt = 0;        // read from an archive: the file offset of its local header
 };
 
+// A folder entry: its name ends in '/'.
+inline bool IsFolderEntry(const ZipEntry& entry) { return !entry.name.empty() && entry.name.back() == '/'; }
+
 struct ZipArchive {
   std::vector<ZipEntry> entries;
   std::vector<uint8_t> comment;

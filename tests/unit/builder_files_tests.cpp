@@ -4,12 +4,15 @@
 //
 // Controls: Info-ZIP unzip, 7-Zip, Python's zipfile, file(1), and a forward
 // walker of our own written in Python (sfx_zip_walk.py).
+#include "builder/deflate_pool.h"
 #include "builder_fixture.h"
 #include "stub_fixture.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <atomic>
 #include <ctime>
 
 namespace {
@@ -161,6 +164,35 @@ TEST_F(BuildFromFiles, SameInputAndOptionsGiveTheSameBytes) {
   }
 }
 
+// The entries are deflated on several threads but written in order, each
+// on its own: one thread, two or three give the same bytes, on a tree of
+// many files of mixed sizes and kinds (some stored, some deflated, some over
+// a megabyte), which zipfile and our own test read back whole.
+TEST_F(BuildFromFiles, ThreadCountsGiveTheSameBytes) {
+  std::string mixed = work + "/mixed";
+  CommandResult made = RunShell("python3 -c " + ShellQuote(
+      "import os, random, sys\n"
+      "r = random.Random(5)\n"
+      "for i in range(48):\n"
+      "    folder = os.path.join(sys.argv[1], 'd%d' % (i % 3))\n"
+      "    os.makedirs(folder, exist_ok=True)\n"
+      "    size = r.choice([0, 1, 100, 4000, 65536, 300000, 1500000])\n"
+      "    data = r.randbytes(size) if i % 2 else bytes(r.randrange(4) for _ in range(size))\n"
+      "    open(os.path.join(folder, 'f%02d' % i), 'wb').write(data)\n") + " " + ShellQuote(mixed));
+  ASSERT_EQ(made.status, 0) << made.err;
+  std::vector<uint8_t> first;
+  for (const char* threads : {"1", "2", "3"}) {
+    ASSERT_EQ(Build({"-j", threads, "--level", "6", "-C", mixed, "."}).status, 0) << threads;
+    if (first.empty()) first = ReadFile(output);
+    else EXPECT_TRUE(first == ReadFile(output)) << "-j " << threads;
+  }
+  CommandResult tested = RunShell("python3 -c " + ShellQuote(
+      "import sys, zipfile\nz = zipfile.ZipFile(sys.argv[1])\nprint(z.testzip(), len(z.infolist()))\n") + " " +
+      ShellQuote(output));
+  EXPECT_EQ(tested.out, "None 51\n") << tested.err;
+  EXPECT_EQ(RunSfx({"test", output}).status, 0);
+}
+
 // With --ansi-names, names go from UTF-8 to the Windows code page; one it
 // cannot hold is refused, naming the file.
 TEST_F(BuildFromFiles, NamesAreConvertedToTheCodePage) {
@@ -294,6 +326,148 @@ TEST(BuildCommandLine, FailuresExit2WithOneLineAndNoOutput) {
     }
     CommandResult listing = RunShell("ls " + ShellQuote(folder));
     EXPECT_EQ(listing.out, existing ? "not.zip\no.exe\nsrc\nx64-stub.exe\n" : "not.zip\nsrc\nx64-stub.exe\n");
+  }
+}
+
+// The pool hands the entries over in their order, and never has more in
+// work than its budget, counting twice each entry's size, except for one
+// entry over the budget, which runs alone; the entries are the same bytes
+// whatever the number of threads. A failure to read an entry is reported
+// as it, once every entry before it has been taken, and none after it is.
+TEST(DeflatePool, HandsEntriesOverInOrderWithinItsBudget) {
+  const uint32_t sizes[] = {0, 700, 3000, 10, 1500, 9000, 1, 2000, 2000, 0, 4500, 600, 12000, 50, 3000};
+  constexpr uint64_t kBudget = 8000;
+  auto dataOf = [](size_t index, uint32_t size) {
+    std::vector<uint8_t> data(size);
+    uint32_t noise = 2463534242u + static_cast<uint32_t>(index);  // xorshift: odd entries do not compress
+    for (uint32_t i = 0; i < size; i++) {
+      noise ^= noise << 13, noise ^= noise >> 17, noise ^= noise << 5;
+      data[i] = static_cast<uint8_t>(index % 2 ? noise : i / 64);
+    }
+    return data;
+  };
+  struct Run {
+    std::vector<ZipEntry> entries;
+    std::vector<size_t> taken;
+    bool ok;
+    std::string error;
+  };
+  auto run = [&](unsigned threads, size_t failing) {
+    Run r;
+    for (uint32_t size : sizes) r.entries.emplace_back().uncompressedSize = size;
+    std::atomic<uint64_t> inWork{0};
+    std::atomic<bool> overBudget{false};
+    auto load = [&](size_t i, ZipEntry& entry, std::string* error) {
+      uint64_t cost = 2 * uint64_t{sizes[i]};
+      if (i == failing) {
+        *error = "entry " + std::to_string(i) + " cannot be read";
+        return false;  // never taken, so never counted
+      }
+      uint64_t now = inWork += cost;
+      if (now > kBudget && now != cost) overBudget = true;
+      entry.data = dataOf(i, sizes[i]);
+      return true;
+    };
+    auto take = [&](size_t i, ZipEntry&, std::string*) {
+      r.taken.push_back(i);
+      inWork -= 2 * uint64_t{sizes[i]};
+      return true;
+    };
+    DeflateWork work{6, threads, false, kBudget};
+    r.ok = MakeEntries(r.entries, load, take, work, &r.error);
+    EXPECT_FALSE(overBudget) << threads << " threads";
+    return r;
+  };
+  const size_t count = std::size(sizes);
+  Run one = run(1, count);
+  ASSERT_TRUE(one.ok) << one.error;
+  for (unsigned threads : {1u, 2u, 4u}) {
+    Run r = run(threads, count);
+    ASSERT_TRUE(r.ok) << r.error;
+    std::vector<size_t> inOrder(count);
+    for (size_t i = 0; i < count; i++) inOrder[i] = i;
+    EXPECT_EQ(r.taken, inOrder) << threads << " threads";
+    for (size_t i = 0; i < count; i++) {
+      EXPECT_EQ(r.entries[i].method, one.entries[i].method) << i;
+      EXPECT_TRUE(r.entries[i].data == one.entries[i].data) << i;
+    }
+    Run failed = run(threads, 5);
+    EXPECT_FALSE(failed.ok);
+    EXPECT_EQ(failed.error, "entry 5 cannot be read");
+    EXPECT_EQ(failed.taken, std::vector<size_t>({0, 1, 2, 3, 4})) << threads << " threads";
+  }
+  // Deflated where that shrinks the data: the runs of bytes, not the noise.
+  EXPECT_EQ(one.entries[2].method, 8);
+  EXPECT_EQ(one.entries[5].method, 0);
+}
+
+// A tree that breaks the format's limits whatever its data compresses to is
+// refused from its walk alone, before a file is read: the files are sparse
+// (nothing is written for them) and the build runs under a memory limit far
+// below their sizes, which reading them would break.
+TEST(BuildCommandLine, TreesOverTheLimitsAreRefusedBeforeAFileIsRead) {
+#if defined(__SANITIZE_ADDRESS__)
+  const std::string kMemoryLimit;  // the sanitizer's shadow memory needs address space beyond any such limit
+#else
+  const std::string kMemoryLimit = "ulimit -v 400000 && ";
+#endif
+  struct Case {
+    const char* makeTree;  // run in the tree's folder
+    std::vector<std::string> options;
+    const char* says;
+  } cases[] = {
+      {"truncate -s 4G big.bin", {}, "big.bin is 4 GiB or larger, which needs ZIP64"},
+      // Stored, two files of 1.1 GB fill more than 2 GiB, in the stored file as in the self-extractor.
+      {"truncate -s 1100M a.bin && truncate -s 1100M b.bin", {"--level", "0"},
+       "the archive would be 2 GiB or larger, more than the self-extractor can read"},
+      {"python3 -c 'for i in range(65536): open(\"%05d\" % i, \"w\")'", {},
+       "65536 entries; an archive without ZIP64 holds at most 65535"},
+  };
+  for (const Case& c : cases) {
+    std::string folder = MakeTempFolder(), tree = folder + "/tree";
+    ASSERT_EQ(RunShell("mkdir " + ShellQuote(tree) + " && cd " + ShellQuote(tree) + " && " + c.makeTree).status, 0);
+    std::string command = ShellQuote(DRAVIK_SFX_PROGRAM) + " build -o " + ShellQuote(folder + "/out.exe");
+    for (const std::string& option : c.options) command += " " + ShellQuote(option);
+    CommandResult r = RunShell(kMemoryLimit + command + " -C " + ShellQuote(tree) + " .");
+    EXPECT_EQ(r.status, kExitFailure) << c.says;
+    EXPECT_EQ(LineCount(r.err), 1) << r.err;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    EXPECT_EQ(RunShell("ls " + ShellQuote(folder)).out, "tree\n");
+    RunShell("rm -rf " + ShellQuote(folder));
+  }
+}
+
+// A build that fails in the middle of writing its output (here at the file
+// size limit, within the archive) removes what it has written.
+TEST(BuildCommandLine, AFailureWhileWritingLeavesNoOutput) {
+  std::string folder = MakeTempFolder(), tree = folder + "/tree";
+  ASSERT_EQ(RunShell("mkdir " + ShellQuote(tree) + " && head -c 3000000 /dev/urandom > " + ShellQuote(tree + "/noise.bin"))
+                .status,
+            0);
+  // Ignored, the signal leaves the write to fail with EFBIG.
+  CommandResult r = RunShell("trap '' XFSZ && ulimit -f 1024 && " + ShellQuote(DRAVIK_SFX_PROGRAM) + " build -o " +
+                             ShellQuote(folder + "/out.exe") + " -C " + ShellQuote(tree) + " .");
+  EXPECT_EQ(r.status, kExitFailure);
+  EXPECT_EQ(LineCount(r.err), 1) << r.err;
+  EXPECT_NE(r.err.find("cannot write " + folder + "/out.exe"), std::string::npos) << r.err;
+  EXPECT_EQ(RunShell("ls " + ShellQuote(folder)).out, "tree\n");
+}
+
+// A build ended by a signal while it writes (Ctrl-C, a CI job's timeout)
+// removes its temporary file too: the build is stopped as soon as that file
+// appears, and then nothing of it is left.
+TEST(BuildCommandLine, ABuildEndedBySignalLeavesNoOutput) {
+  std::string folder = MakeTempFolder(), tree = folder + "/tree";
+  ASSERT_EQ(RunShell("mkdir " + ShellQuote(tree) + " && head -c 30000000 /dev/urandom > " + ShellQuote(tree + "/noise.bin"))
+                .status,
+            0);
+  // (SIGINT is not among them: a shell starts a job in the background with it ignored.)
+  for (const char* signal : {"TERM", "HUP"}) {
+    CommandResult r = RunShell(
+        "cd " + ShellQuote(folder) + " && { " + ShellQuote(DRAVIK_SFX_PROGRAM) + " build -j 1 -o out.exe -C tree . & }; " +
+        "for i in $(seq 200); do ls out.exe.partial-* >/dev/null 2>&1 && break; sleep 0.05; done; " +
+        "kill -" + signal + " $!; wait $!; echo $?; ls");
+    EXPECT_EQ(r.out, std::string(signal) == "TERM" ? "143\ntree\n" : "129\ntree\n") << signal;
   }
 }
 

@@ -2,6 +2,7 @@
 // and the image header fields, the configuration record and its flags, the
 // stub CRC and the image checksum (each computed here by code of its own),
 // the text limits, the stubs the builder must refuse, and dravik-sfx info.
+#include "builder/pe_image.h"
 #include "builder_fixture.h"
 #include "stub_fixture.h"
 
@@ -91,6 +92,26 @@ void ExpectPayloadSectionAfterTheStub(const char* arch) {
 // The added sections: .rsrc, then _dravik_, the last one, on the
 // alignments, raw data right after the stub's last section, and counted by
 // the header. Both stubs.
+// A self-extractor written in pieces has its image checksum summed piece by
+// piece: pieces cut at odd offsets (a word split between two), in any
+// order, give the checksum of the whole, as the reference computes it.
+TEST(PeChecksum, PiecesAddUpToTheWhole) {
+  std::vector<uint8_t> file(4099);
+  for (size_t i = 0; i < file.size(); i++) file[i] = static_cast<uint8_t>(i * 131 + 7);
+  constexpr uint32_t kCheckSumAt = 64;
+  for (int i = 0; i < 4; i++) file[kCheckSumAt + i] = 0;
+  const std::vector<size_t> cuts[] = {{}, {1}, {2}, {1, 2, 3}, {333, 1000, 1001, 4098}, {4098}};
+  for (const std::vector<size_t>& cut : cuts) {
+    std::vector<size_t> bounds = {0};
+    bounds.insert(bounds.end(), cut.begin(), cut.end());
+    bounds.push_back(file.size());
+    PeChecksum checksum;
+    for (size_t piece = bounds.size() - 1; piece-- > 0;)  // last piece first
+      checksum.Add(&file[bounds[piece]], bounds[piece + 1] - bounds[piece], bounds[piece]);
+    EXPECT_EQ(checksum.Value(file.size()), ReferencePeChecksum(file, kCheckSumAt)) << cut.size() << " cuts";
+  }
+}
+
 TEST(PayloadSection, FollowsTheStubOnItsAlignments) {
   for (const char* arch : kStubArches) {
     SCOPED_TRACE(arch);
