@@ -388,18 +388,20 @@ def describe_machine(results):
         "dirty": bool(output_of(["git", "-C", SOURCE, "status", "--porcelain", "--untracked-files=no"]).stdout),
         "load_before": open("/proc/loadavg").read().split()[:3],
         "runs": RUNS,
-        "versions": {tool: first_line(command) for tool, command in (
-            ("zip", ["zip", "-v"]), ("unzip", ["unzip", "-v"]), ("7z", ["7z", "i"]), ("bsdtar", ["bsdtar", "--version"]),
-            ("python", [sys.executable, "--version"]), ("wine", ["wine", "--version"]))},
+        "versions": {tool: version_line(command, pattern) for tool, command, pattern in (
+            ("zip", ["zip", "-v"], r"This is Zip"), ("unzip", ["unzip", "-v"], r"UnZip \d"),
+            ("7z", ["7z", "i"], r"7-Zip"), ("bsdtar", ["bsdtar", "--version"], r"bsdtar"),
+            ("python", [sys.executable, "--version"], r"Python"), ("wine", ["wine", "--version"], r"wine"))},
     }
 
 
-def first_line(command):
+def version_line(command, pattern):
+    """The first line of command's output that matches pattern."""
     try:
         text = output_of(command).stdout
     except OSError:
         return "not installed"
-    return next((line.strip() for line in text.splitlines() if line.strip()), "")
+    return next((line.strip() for line in text.splitlines() if re.search(pattern, line)), "?")
 
 
 def stub_sizes(paths, results):
