@@ -23,12 +23,14 @@ import os
 import platform
 import re
 import shutil
-import statistics
 import subprocess
 import sys
 import threading
 import time
 import zipfile
+
+import report
+from report import median, spread
 
 BENCH = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.dirname(BENCH)
@@ -92,22 +94,12 @@ def take_turns(contenders):
     """contenders: {tool: dict(command=, cwd=, prepare=, env=)}. Each tool runs
     RUNS times, all tools in turn each round; returns {tool: [run, ...]}."""
     runs = {tool: [] for tool in contenders}
-    for round_number in range(RUNS):
+    for _ in range(RUNS):
         for tool, how in contenders.items():
             runs[tool].append(run_once(**how))
     for tool, tool_runs in runs.items():
         log("  %-22s %s" % (tool, summary_text(tool_runs)))
     return runs
-
-
-def median(runs, metric):
-    return statistics.median(run[metric] for run in runs)
-
-
-def spread(runs, metric="wall"):
-    values = [run[metric] for run in runs]
-    middle = statistics.median(values)
-    return (max(values) - min(values)) / middle if middle else 0.0
 
 
 def summary_text(runs):
@@ -420,7 +412,6 @@ def main():
         results = {}
         describe_machine(results)
         measure_wine(paths, results, sys.argv[3] if len(sys.argv) > 3 else None)
-        import report
         print(report.wine_table(results))
         return
     else:
@@ -434,7 +425,6 @@ def main():
         results["machine"]["load_after"] = open("/proc/loadavg").read().split()[:3]
         with open(paths.results, "w") as out:
             json.dump(results, out, indent=1)
-    import report
     report.write(results, DOC, PLOT, paths.at("plot"))
     log("wrote %s and %s" % (DOC, PLOT))
 

@@ -15,6 +15,7 @@ BUILD_PEER, EXTRACT_PEER, DECODE_PEER = "7z -mx=9", "unzip", "zlib"
 BUILD_TOOLS = ("dravik-sfx build", "zip -9", "7z -mx=9")
 EXTRACT_TOOLS = ("dravik-sfx extract", "unzip", "7z x", "bsdtar -xf", "python zipfile")
 DECODERS = ("ours", "zlib", "libdeflate")
+BOUND_CORPORA = ("corpus",)  # where our claims on size and build time are made
 CORPUS_TITLES = {"corpus": "the corpus", "software": "the software-like corpus"}
 
 
@@ -64,10 +65,11 @@ def claims(results):
         runs, sizes = corpus["runs"], corpus["zip_bytes"]
         size_ratio = sizes["dravik-sfx build"] / sizes[BUILD_PEER]
         time_ratio = median(runs["dravik-sfx build"]) / median(runs[BUILD_PEER])
+        bound = name in BOUND_CORPORA  # the software-like corpus is quoted, not bound
         rows.append(("archive size on %s, ours ÷ 7z -tzip -mx=9 (ZIP part)" % CORPUS_TITLES[name],
-                     "%.4f" % size_ratio, "≤ 1.00", verdict(size_ratio, 1.0)))
-        rows.append(("build time on %s, ours ÷ 7z -tzip -mx=9" % CORPUS_TITLES[name], "%.2f" % time_ratio, "≤ 0.50",
-                     verdict(time_ratio, 0.5)))
+                     "%.4f" % size_ratio, "≤ 1.00" if bound else "quoted", verdict(size_ratio, 1.0) if bound else "—"))
+        rows.append(("build time on %s, ours ÷ 7z -tzip -mx=9" % CORPUS_TITLES[name], "%.2f" % time_ratio,
+                     "≤ 0.50" if bound else "quoted", verdict(time_ratio, 0.5) if bound else "—"))
     corpus = results.get("extract", {}).get("corpus")
     if corpus:
         runs = corpus["runs"]
