@@ -40,6 +40,7 @@ RUNS = int(os.environ.get("RUNS", "3"))
 OUT_DIR = os.environ.get("OUT_DIR", "/dev/shm/dravik-bench-out")
 CALLGRIND_SLICE = 5_000_000  # bytes of output decoded under callgrind: the first entries of the corpus
 SMALL_FILES = 20_000
+STUB_ROW = report.STUB_ROW
 
 
 class Paths:
@@ -98,7 +99,7 @@ def take_turns(contenders):
         for tool, how in contenders.items():
             runs[tool].append(run_once(**how))
     for tool, tool_runs in runs.items():
-        log("  %-22s %s" % (tool, summary_text(tool_runs)))
+        log("  %-28s %s" % (tool, summary_text(tool_runs)))
     return runs
 
 
@@ -345,28 +346,46 @@ def measure_wine(paths, results, exe=None):
         log("  skipped: " + why_not)
         return
     try:
-        out = OUT_DIR
-        # The stub makes each folder of its destination in turn, and Wine
-        # refuses it Z:\dev: it reaches OUT_DIR through a link in BENCH_DIR.
-        link = os.path.join(paths.root, "wine-out")
-        if os.path.islink(link):
-            os.remove(link)
-        os.symlink(out, link)
-        windows_out = "Z:" + link.replace("/", "\\")
         runs = take_turns({
-            "stub /auto under Wine": dict(command=[env["WINE"], exe, "/auto", windows_out], env=env,
-                                          cwd=os.path.dirname(exe), prepare=fresh_folder(out), limit_s=300),
-            "dravik-sfx extract": dict(command=[paths.sfx, "extract", exe, "-d", out, "--overwrite"],
-                                       prepare=fresh_folder(out)),
+            "dravik-sfx extract": dict(command=[paths.sfx, "extract", exe, "-d", OUT_DIR, "--overwrite"],
+                                       prepare=fresh_folder(OUT_DIR)),
+            "stub /auto, one small file": stub_auto(paths, env, tiny_self_extractor(paths), OUT_DIR + "-tiny"),
+            STUB_ROW: stub_auto(paths, env, exe, OUT_DIR),
         })
-        size, files = tree_bytes_and_files(out)
+        # The stub ran last: the tree is what it wrote.
+        size, files = tree_bytes_and_files(OUT_DIR)
         expected = sum(info.file_size for info in zipfile.ZipFile(exe).infolist())
         if size != expected:
             raise RuntimeError("the stub under Wine wrote %d bytes, the archive holds %d" % (size, expected))
         results["wine"] = {"runs": runs, "bytes": size, "files": files, "exe": os.path.basename(exe)}
     finally:
         output_of([os.path.join(SOURCE, "tests", "wine", "wine_env.sh"), "cleanup", paths.root])
-        shutil.rmtree(OUT_DIR, ignore_errors=True)
+        for folder in (OUT_DIR, OUT_DIR + "-tiny"):
+            shutil.rmtree(folder, ignore_errors=True)
+
+
+def stub_auto(paths, env, exe, out):
+    """How to run exe under Wine with /auto FOLDER into out. The stub makes
+    each folder of its destination in turn, and Wine refuses it Z:\\dev: it
+    reaches out through a link in BENCH_DIR."""
+    link = os.path.join(paths.root, "wine-" + os.path.basename(out))
+    if os.path.islink(link):
+        os.remove(link)
+    os.symlink(out, link)
+    windows_out = "Z:" + link.replace("/", "\\")
+    return dict(command=[env["WINE"], exe, "/auto", windows_out], env=env, cwd=os.path.dirname(exe),
+                prepare=fresh_folder(out), limit_s=300)
+
+
+def tiny_self_extractor(paths):
+    """An x64 self-extractor of one 1 KB file: its run under Wine is nearly
+    all start-up and shut-down, which the corpus's run also pays."""
+    folder, exe = paths.at("tiny"), paths.at("tiny-x64.exe")
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, "readme.txt"), "w") as out:
+        out.write("A line of text.\n" * 64)
+    subprocess.run([paths.sfx, "build", "-q", "--arch", "x64", "-o", exe, "-C", folder, "."], check=True)
+    return exe
 
 
 def describe_machine(results):
