@@ -243,8 +243,9 @@ a ratio to a peer measured in the same run (named in each column), with the
 raw figures beside it; the machine is shared, so the spread of each row says
 how noisy it was.
 
-Regenerate this page and its plot with one command (it builds a release build
-under /tmp, makes the corpora there and takes about 15 minutes on two cores):
+Regenerate this page and its plot with one command. It makes a release build
+and the corpora under /tmp once (the first build cross-compiles both stubs and
+takes several minutes), then measures for about 15 minutes on two cores:
 
 ```
 bench/run.sh            # RUNS=N for more repetitions; bench/run.sh --help
