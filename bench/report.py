@@ -144,13 +144,13 @@ def wine_table(results):
         return "Not measured in this run: %s." % wine.get("skipped", "no Wine")
     runs = wine["runs"]
     ours = median(runs["dravik-sfx extract"])
-    rows = [(tool, "%.2f" % (median(runs[tool]) / ours), "%.2f s" % median(runs[tool]),
+    rows = [(tool, "%.2f" % (median(runs[tool]) / ours), "%.2f s" % median(runs[tool]), "%.2f s" % median(runs[tool], "cpu"),
              "%.0f MB/s" % (wine["bytes"] / 1e6 / median(runs[tool])) if tool in (STUB_ROW, "dravik-sfx extract")
              else "—", "%.0f%%" % (100 * spread(runs[tool])))
             for tool in runs]
     return ("`%s` (the corpus, x64 stub), %s bytes in %s files, extracted into /dev/shm:\n\n%s" % (
         wine["exe"], number(wine["bytes"]), number(wine["files"]),
-        table(("how", "time ÷ dravik-sfx extract", "wall time", "output MB/s", "spread"), rows)))
+        table(("how", "time ÷ dravik-sfx extract", "wall time", "CPU time", "output MB/s", "spread"), rows)))
 
 
 def decode_table(results):
@@ -295,8 +295,11 @@ The real self-extractor (x64 stub, 64-bit Wine, on an Xvfb display) started
 with `/auto FOLDER`, which extracts everything without a dialog and ends by
 itself, against `dravik-sfx extract` of the same file, taking turns. Wine's
 start-up is inside the stub's time; the stub extracting a single 1 KB file
-shows what that start-up and shut-down alone cost. `bench/wine_extract.sh`
-runs this part alone.
+shows what that start-up and shut-down alone cost. CPU time is that of the
+Wine processes the run started and waited for (the Wine server, which runs on,
+is not in it). `bench/wine_extract.sh` runs this part alone, and
+`bench/wine_extract.sh BENCH_DIR OTHER.exe` times another x64 self-extractor
+(say, one built with `--stub` from an older stub) the same way.
 
 {wine}
 
