@@ -1,16 +1,30 @@
 #!/bin/sh
-# Assembles the decoder benchmark's corpus, about 100 MB of mixed files, and
-# zips it with zip -9: text and source code (/usr/include, text files under
-# /usr/share), executables (/usr/bin), shared libraries (/usr/lib) and 8 MiB
-# of incompressible bytes from a fixed seed. Files are taken in sorted order
-# up to a fixed byte budget per kind, so the same machine gives the same
-# corpus every time.
+# Assembles a benchmark corpus from files of this machine and zips it with
+# zip -9. Files are taken in sorted order up to a fixed byte budget per kind
+# (each at most 8 MiB), so the same machine gives the same corpus every time.
+# Corpora are made where the benchmarks run and never committed.
 #
-# Usage: make_corpus.sh OUTPUT_DIR   (writes OUTPUT_DIR/corpus.zip)
+#   mixed     (OUTPUT_DIR/corpus, about 100 MB) text and source code
+#             (/usr/include, text files under /usr/share), executables
+#             (/usr/bin), shared libraries (/usr/lib) and 8 MiB of
+#             incompressible bytes from a fixed seed
+#   software  (OUTPUT_DIR/software, about 50 MB) what an installer carries:
+#             executables and shared libraries from /usr/lib, Python
+#             sources, and files that are compressed already (.gz, .png,
+#             .jar, .xz, .zip, .jpg under /usr/share)
+#
+# Usage: make_corpus.sh OUTPUT_DIR [mixed|software]   (default mixed; writes
+# the tree and, beside it, the tree's name with .zip)
 set -eu
 out=$1
-tree=$out/corpus
-rm -rf "$tree" "$out/corpus.zip"
+kind=${2:-mixed}
+case $kind in
+  mixed) name=corpus ;;
+  software) name=software ;;
+  *) echo "make_corpus.sh: unknown corpus $kind" >&2; exit 64 ;;
+esac
+tree=$out/$name
+rm -rf "$tree" "$out/$name.zip"
 mkdir -p "$tree"
 
 # take KIND BUDGET_BYTES: copies regular files named on stdin (sorted, each
@@ -30,15 +44,23 @@ take() {
 }
 
 MB=1048576
-find /usr/include -type f \( -name '*.h' -o -name '*.hpp' -o -name '*.def' \) | take headers $((30 * MB))
-find /usr/share -type f \( -name '*.txt' -o -name '*.py' -o -name '*.pl' -o -name '*.html' \
-     -o -name '*.xml' -o -name '*.css' -o -name '*.js' -o -name '*.md' \) | take text $((15 * MB))
-find /usr/bin -type f | take executables $((22 * MB))
-find /usr/lib -type f -name '*.so*' | take libraries $((25 * MB))
-python3 -c "
+if [ "$kind" = mixed ]; then
+  find /usr/include -type f \( -name '*.h' -o -name '*.hpp' -o -name '*.def' \) | take headers $((30 * MB))
+  find /usr/share -type f \( -name '*.txt' -o -name '*.py' -o -name '*.pl' -o -name '*.html' \
+       -o -name '*.xml' -o -name '*.css' -o -name '*.js' -o -name '*.md' \) | take text $((15 * MB))
+  find /usr/bin -type f | take executables $((22 * MB))
+  find /usr/lib -type f -name '*.so*' | take libraries $((25 * MB))
+  python3 -c "
 import random, sys
 sys.stdout.buffer.write(random.Random(1951).randbytes(8 * 1024 * 1024))" > "$tree/random.bin"
+else
+  find /usr/lib -type f -perm -u+x ! -name '*.so*' | take executables $((15 * MB))
+  find /usr/lib/x86_64-linux-gnu -type f -name '*.so*' | take libraries $((20 * MB))
+  find /usr/lib/python3* -type f -name '*.py' | take sources $((10 * MB))
+  find /usr/share -type f \( -name '*.gz' -o -name '*.png' -o -name '*.jar' -o -name '*.xz' \
+       -o -name '*.zip' -o -name '*.jpg' \) | take compressed $((5 * MB))
+fi
 
-(cd "$out" && zip -9 -r -X -q corpus.zip corpus)
-echo "corpus: $(du -sb "$tree" | cut -f1) bytes in $(find "$tree" -type f | wc -l) files;" \
-     "corpus.zip $(stat -c %s "$out/corpus.zip") bytes"
+(cd "$out" && zip -9 -r -X -q "$name.zip" "$name")
+echo "$name: $(du -sb "$tree" | cut -f1) bytes in $(find "$tree" -type f | wc -l) files;" \
+     "$name.zip $(stat -c %s "$out/$name.zip") bytes"

@@ -97,6 +97,15 @@ def theme_unattended():
              args=auto_into("out%d" % n), after=extracted_into("out%d" % n))
         for n, (tool, make) in enumerate(PEER_ARCHIVES)
     ]
+    # The builder's encoder at its two ends: libdeflate's fastest and its
+    # near-optimal parse.
+    cases += [
+        Case("/auto, libdeflate level %d (build --level %d)" % (level, level), built("level%d" % level, "--level",
+                                                                                    str(level)),
+             None, EXIT_NORMAL, actions=["--read"], args=auto_into("level%d" % level),
+             after=extracted_into("level%d" % level))
+        for level in (1, 12)
+    ]
     def built_auto(name, folder):
         return lambda w: w.build(name, "--auto", "--folder", windows_path(os.path.join(w.folder, folder)))
     cases += [
