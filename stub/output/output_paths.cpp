@@ -236,13 +236,15 @@ static void RememberFolders(LPCSTR work, LPCSTR end) {
 int CreateEntryFolders() {
   CHAR work[kEntryTextSize + 1];
   FoldersToCreate(work);
-  if (IsAsciiLetter(static_cast<BYTE>(work[0])) && work[1] == ':' && !IsValidDrive(work)) {
+  LPSTR end = FileNamePart(work);
+  LPSTR known = work + KnownFolderLength(work, end);
+  // A drive under the previous entry's folders exists; asking again costs a
+  // round trip to the mount manager for every file on some systems.
+  if (known == work && IsAsciiLetter(static_cast<BYTE>(work[0])) && work[1] == ':' && !IsValidDrive(work)) {
     work[1] = '\0';
     wsprintfA(Sfx.MessageBuffer, MsgText(MsgInvalidDrive), work);
     FatalError(Sfx.MessageBuffer);  // no such drive
   }
-  LPSTR end = FileNamePart(work);
-  LPSTR known = work + KnownFolderLength(work, end);
   for (LPSTR p = FirstFolderStart(work); p < end; p = NextChar(p)) {
     if (IsMultiByteChar(p) || !IsPathSeparator(static_cast<BYTE>(*p)) || p <= known) continue;
     *p = '\0';
