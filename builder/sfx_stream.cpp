@@ -1,7 +1,7 @@
 // Writing a self-extractor as its archive is made (see sfx_stream.h).
 #include "builder/sfx_stream.h"
 
-#include "archive/zip_records.h"
+#include "base/zip_records.h"
 #include "builder/file_io.h"
 #include "builder/zip_writer.h"
 
