@@ -5,8 +5,8 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <memory>
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <thread>
 
