@@ -19,7 +19,7 @@ import sys
 import time
 import traceback
 
-from wine_cases import ARCHES, WINE_HOME, Failure, Workshop
+from wine_cases import ARCHES, WINE_HOME, Failure, RobotVanished, Workshop
 
 EXIT_SKIPPED = 77  # ctest's SKIP_RETURN_CODE for these tests
 
@@ -58,7 +58,11 @@ def main():
     for case in THEMES[theme]():
         started = time.monotonic()
         try:
-            case.run(workshop)
+            try:
+                case.run(workshop)
+            except RobotVanished as vanished:
+                print("again %s: %s" % (case.name, vanished))
+                case.run(workshop)
             passed += 1
             print("ok    %s (%.1f s)" % (case.name, time.monotonic() - started))
         except Failure as failure:

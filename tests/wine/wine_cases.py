@@ -54,6 +54,12 @@ class Failure(Exception):
     pass
 
 
+class RobotVanished(Failure):
+    """The robot ended with a status it never gives and wrote nothing, not
+    even the first window: Wine did not run it to its end. Nothing about the
+    program under test is known then, so the case is worth one more try."""
+
+
 def expect(condition, message):
     if not condition:
         raise Failure(message)
@@ -338,6 +344,11 @@ def parse_transcript(out):
     return windows, code
 
 
+# What the robot itself ends with: the program ended (0), did not start (2),
+# timed out (3), a button was missing (4), a bad command line (64).
+ROBOT_STATUSES = (0, 2, 3, 4, 64)
+
+
 def run(exe, actions, args=(), timeout=10, robot_status=0, env=None, program=None):
     """Runs exe from its own folder under the robot; (windows, exit code).
     robot_status: the robot's own exit status the caller expects; env: more
@@ -358,6 +369,8 @@ def run(exe, actions, args=(), timeout=10, robot_status=0, env=None, program=Non
         err.seek(0)
         transcript, errors = out.read(), err.read()
     windows, code = parse_transcript(transcript)
+    if status not in ROBOT_STATUSES and not transcript and not errors:
+        raise RobotVanished("the robot ended with status %d and wrote nothing" % status)
     expect(status == robot_status, "the robot ended with status %d, wanted %d:\n%s%s" % (
         status, robot_status, transcript, errors))
     expect(status != 0 or code is not None, "no exit code in the transcript:\n%s" % transcript)
