@@ -26,8 +26,42 @@ void UpdateMeter() {
   RepaintMeter();
 }
 
+// Creates the output file at the entry's path (UTF-8 or ANSI, as the entry
+// says) as `creation` tells: CREATE_ALWAYS truncates what is there, as
+// _lcreat does, CREATE_NEW fails on it. The handle is kept as an HFILE,
+// which is the same handle under another type (SetOutputFileTime relies on
+// this, too), so that one set of _lwrite and _lclose calls serves both kinds
+// of entry. 64-bit Windows keeps kernel handles within 32 bits, so the
+// 32-bit HFILE loses nothing there.
+static HFILE OpenOutputFile(LPCSTR path, DWORD creation) {
+  HANDLE file;
+  if (Sfx.EntryUtf8) {
+    WCHAR wide[kPathBufferSize];
+    if (!Utf8ToWide(path, wide, kPathBufferSize)) return HFILE_ERROR;
+    file = CreateFileW(wide, GENERIC_READ | GENERIC_WRITE, 0, nullptr, creation, FILE_ATTRIBUTE_NORMAL, nullptr);
+  } else {
+    file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, creation,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);  // as _lcreat opens
+  }
+  return static_cast<HFILE>(reinterpret_cast<INT_PTR>(file));  // INVALID_HANDLE_VALUE is HFILE_ERROR
+}
+
+// Creates the entry's file only when nothing of its name exists, and keeps it
+// open for CreateOutputFile; 1 when it did. Creating it is then the existence
+// check: where the file system matches names regardless of case by reading
+// the whole folder (Wine over POSIX folders), the folder is read once per new
+// file instead of twice. An encrypted entry's file is not made before its
+// password is known to fit, so that a wrong password leaves no empty file.
+static int CreateNewOutputFile() {
+  if (Sfx.EntryEncrypted) return 0;
+  HFILE file = OpenOutputFile(Sfx.EntryName, CREATE_NEW);
+  if (file == HFILE_ERROR) return 0;
+  Sfx.OutputFile = file;
+  return 1;
+}
+
 int ConfirmOverwrite() {
-  if (Sfx.OverwriteWithoutPrompt || PathExists(Sfx.EntryName)) return 1;
+  if (Sfx.OverwriteWithoutPrompt || CreateNewOutputFile() || PathExists(Sfx.EntryName)) return 1;
   if (Sfx.MeterShown) UpdateMeter();
   lstrcpyA(Sfx.EntryPath, Sfx.EntryName);
   wsprintfA(Sfx.MessageBuffer, MsgText(MsgOverwriteQuestion), Sfx.EntryPath);
@@ -36,22 +70,10 @@ int ConfirmOverwrite() {
   return answer == IDYES ? 1 : 0;
 }
 
-// Creates or truncates the file at the UTF-8 path, as _lcreat does with an
-// ANSI one. The handle is kept as an HFILE, which is the same handle under
-// another type (SetOutputFileTime relies on this, too), so that one set of
-// _lwrite and _lclose calls serves both kinds of entry. 64-bit Windows keeps
-// kernel handles within 32 bits, so the 32-bit HFILE loses nothing there.
-static HFILE CreateFileFromUtf8(LPCSTR path) {
-  WCHAR wide[kPathBufferSize];
-  if (!Utf8ToWide(path, wide, kPathBufferSize)) return HFILE_ERROR;
-  HANDLE file = CreateFileW(wide, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                            nullptr);
-  return static_cast<HFILE>(reinterpret_cast<INT_PTR>(file));  // INVALID_HANDLE_VALUE is HFILE_ERROR
-}
-
 void CreateOutputFile() {
   lstrcpyA(Sfx.EntryPath, Sfx.EntryName);
-  Sfx.OutputFile = Sfx.EntryUtf8 ? CreateFileFromUtf8(Sfx.EntryPath) : _lcreat(Sfx.EntryPath, 0);
+  if (Sfx.OutputFile) return;  // made new when its name was checked
+  Sfx.OutputFile = OpenOutputFile(Sfx.EntryPath, CREATE_ALWAYS);
   if (Sfx.OutputFile == HFILE_ERROR) {
     Sfx.OutputFile = 0;
     wsprintfA(Sfx.MessageBuffer, MsgText(MsgCannotCreateOutput), Sfx.EntryPath);

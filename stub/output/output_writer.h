@@ -6,10 +6,12 @@
 
 #include "platform/platform.h"
 
-// 1 to extract the entry, 0 to skip it; Cancel ends the run (code 1).
+// 1 to extract the entry, 0 to skip it; Cancel ends the run (code 1). A file
+// that did not exist may already be made then, open as OutputFile.
 int ConfirmOverwrite();
 
-// Creates or truncates the file EntryName as OutputFile.
+// Creates or truncates the file EntryName as OutputFile, unless
+// ConfirmOverwrite made it new.
 void CreateOutputFile();
 
 // Flushes the BlockFill bytes of the current block.

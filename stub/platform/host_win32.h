@@ -89,14 +89,21 @@ BOOL FindClose(HANDLE search);
 BOOL SetCurrentDirectoryA(LPCSTR path);
 BOOL CreateDirectoryA(LPCSTR path, void* security);
 
-// The wide-character file API: paths in UTF-16, made UTF-8 for POSIX as
-// they are (each component of an ANSI path is converted from the code page
-// instead). CreateFileW's handle is the file descriptor, as _lcreat's HFILE
-// is; only the creation the stub uses is supported (CREATE_ALWAYS).
+// Creating files: CreateFileA takes an ANSI path, CreateFileW one in UTF-16,
+// made UTF-8 for POSIX as it is (each component of an ANSI path is
+// converted from the code page instead). The handle is the file descriptor,
+// as _lcreat's HFILE is; only the creations the stub uses are supported:
+// CREATE_ALWAYS, and CREATE_NEW, which fails when a file or folder of the
+// name is found as FindFirstFileA finds it. Sharing is not modelled.
 #define GENERIC_READ 0x80000000u
 #define GENERIC_WRITE 0x40000000u
+#define FILE_SHARE_READ 0x1
+#define FILE_SHARE_WRITE 0x2
+#define CREATE_NEW 1
 #define CREATE_ALWAYS 2
 #define INVALID_FILE_ATTRIBUTES 0xFFFFFFFFu
+HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, void* security, DWORD creation, DWORD attributes,
+                   HANDLE templateFile);
 HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share, void* security, DWORD creation, DWORD attributes,
                    HANDLE templateFile);
 BOOL CreateDirectoryW(LPCWSTR path, void* security);

@@ -199,6 +199,9 @@ TEST_F(Extraction, EncryptedArchivesNeedTheirPassword) {
       if (attempt.message) {
         ASSERT_EQ(BoxTexts(), std::vector<std::string>{attempt.message});
         EXPECT_EQ(HostMessageBoxes()[0].type, static_cast<UINT>(MB_OK | MB_ICONERROR));
+        // The first file stopped the run before it was made: no empty file is left.
+        for (const auto& made : fs::recursive_directory_iterator(target_))
+          EXPECT_FALSE(made.is_regular_file()) << made.path() << " was made";
       } else {
         ExpectSameTree(source, target_);
       }

@@ -335,8 +335,10 @@ def theme_abort_and_meter():
              actions=unzip_into("large", *no_then_close)),
         Case("end record one byte below, a quick run: the meter never shows", below,
              [MainDialog()] + finished("below", 1, unzipped(1)), EXIT_NORMAL, actions=quiet_unzip_into("below")),
-        Case("a slow small run: the meter after the timer", many_empty_files_then_data("slow", 1000),
-             [MainDialog()] + finished("slow", 1001, HIDDEN), EXIT_NORMAL, actions=quiet_unzip_into("slow")),
+        # Enough files that even a fast machine is still busy when the
+        # timer fires: each empty file costs a few Wine server round trips.
+        Case("a slow small run: the meter after the timer", many_empty_files_then_data("slow", 2500),
+             [MainDialog()] + finished("slow", 2501, HIDDEN), EXIT_NORMAL, actions=quiet_unzip_into("slow")),
     ]
 
 

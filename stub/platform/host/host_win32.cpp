@@ -522,9 +522,22 @@ BOOL CreateDirectoryA(LPCSTR path, void*) {
   return mkdir(PosixPath(path).c_str(), 0755) == 0;
 }
 
-HANDLE CreateFileW(LPCWSTR path, DWORD, DWORD, void*, DWORD, DWORD, HANDLE) {
-  HFILE file = _lcreat(WideToUtf8(path).c_str(), 0);
+HANDLE CreateFileA(LPCSTR path, DWORD, DWORD, void*, DWORD creation, DWORD, HANDLE) {
+  if (creation == CREATE_NEW) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(path, &found);
+    if (search != INVALID_HANDLE_VALUE) {
+      FindClose(search);
+      return INVALID_HANDLE_VALUE;  // the name is taken
+    }
+  }
+  HFILE file = _lcreat(path, 0);
   return reinterpret_cast<HANDLE>(static_cast<intptr_t>(file));  // HFILE_ERROR is INVALID_HANDLE_VALUE
+}
+
+HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share, void* security, DWORD creation, DWORD attributes,
+                   HANDLE templateFile) {
+  return CreateFileA(WideToUtf8(path).c_str(), access, share, security, creation, attributes, templateFile);
 }
 
 BOOL CreateDirectoryW(LPCWSTR path, void* security) { return CreateDirectoryA(WideToUtf8(path).c_str(), security); }
