@@ -9,6 +9,12 @@ src=$(cd "$(dirname "$0")/.." && pwd)
 bench=$1
 build=$bench/build
 work=$bench/work
+# A build made from another checkout (a worktree, an older clone) would
+# measure that checkout's code: it is made again from this one.
+if [ -f "$build/CMakeCache.txt" ] &&
+   ! grep -qx "CMAKE_HOME_DIRECTORY:INTERNAL=$src" "$build/CMakeCache.txt"; then
+  rm -rf "$build"
+fi
 [ -f "$build/build.ninja" ] || cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 ninja -C "$build" dravik-sfx inflate_bench >/dev/null
 mkdir -p "$work"
