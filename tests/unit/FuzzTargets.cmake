@@ -26,7 +26,9 @@ set(FUZZ_OBJECT_DIR ${CMAKE_CURRENT_BINARY_DIR}/fuzz_objects)
 set(FUZZ_WORK_DIR ${CMAKE_BINARY_DIR}/fuzz)
 set(FUZZ_TARGET_LIST ${FUZZ_WORK_DIR}/targets)
 set(FUZZ_SEEDS ${CMAKE_CURRENT_SOURCE_DIR}/fuzz_corpus)
+set(FUZZ_COVERAGE_IGNORE ${CMAKE_CURRENT_SOURCE_DIR}/fuzz_coverage_ignore.txt)
 set(FUZZ_COMPILE_FLAGS -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined
+    -fsanitize-coverage-ignorelist=${FUZZ_COVERAGE_IGNORE}
     -std=c++20 -g -O1 -I ${PROJECT_SOURCE_DIR}/stub -I ${DRAVIK_GENERATED_DIR} -I ${PROJECT_SOURCE_DIR}
     -DDRAVIK_VERSION="${PROJECT_VERSION}")
 file(MAKE_DIRECTORY ${FUZZ_OBJECT_DIR} ${FUZZ_WORK_DIR})
@@ -58,7 +60,7 @@ function(fuzz_object source out_var)
     add_custom_command(
       OUTPUT ${object}
       COMMAND ${DRAVIK_CLANGXX} ${FUZZ_COMPILE_FLAGS} -MD -MF ${object}.d -c ${source} -o ${object}
-      DEPENDS ${source}
+      DEPENDS ${source} ${FUZZ_COVERAGE_IGNORE}
       DEPFILE ${object}.d
       COMMENT "Fuzz object ${relative}"
       VERBATIM)
