@@ -134,6 +134,8 @@ struct SfxState {
 
   // ui/
   HWND MainWindow;             // owner of every message box once the dialog exists
+  HWND StatusLine;             // the dialog's controls the run updates, looked up once:
+  HWND MeterWindow;            // each lookup is a server round trip under Wine
   DWORD ExtractionActive;
   DWORD MeterShown;
   DWORD BytesWritten;          // bytes flushed in full blocks during the run

@@ -158,6 +158,8 @@ INT_PTR OnInitDialog(HWND dialog) {
   else
     ShowTargetFolder(dialog);
   Sfx.MainWindow = dialog;
+  Sfx.StatusLine = GetDlgItem(dialog, kStatusLineId);
+  Sfx.MeterWindow = Meter(dialog);
   ShowWindow(GetDlgItem(dialog, kUnusedCheckId), SW_HIDE);
   SetStatusLine(dialog, "");
   if (Sfx.Unattended) PostMessageA(dialog, WM_COMMAND, kUnzipId, 0);

@@ -15,6 +15,12 @@ constexpr int kPositionWord = 2;
 constexpr int kMeterFontPoints = 8;
 constexpr int kInitialRange = 100, kInitialPosition = 50;
 
+// The text of the meter's last paint: RepaintMeter paints it again only
+// when the text has changed (a new entry), since the position repaints
+// itself as it moves. A paint makes a font and draws twice, and under Wine
+// every paint is a round of server and X requests.
+static CHAR PaintedMeterText[kUnzippingTextSize];
+
 void FormatUnzippingText(LPSTR buffer) { wsprintfA(buffer, MsgText(MsgUnzippingFile), FileNamePart(Sfx.EntryPath)); }
 
 int UnzippingTextAsWide(LPCSTR text, LPWSTR wide) {
@@ -28,18 +34,18 @@ void ShowUnzippingStatus() {
   WCHAR wide[kUnzippingTextSize];
   FormatUnzippingText(text);
   if (UnzippingTextAsWide(text, wide) >= 0)
-    SetDlgItemTextW(Sfx.MainWindow, kStatusLineId, wide);
+    SetWindowTextW(Sfx.StatusLine, wide);
   else
-    SetDlgItemTextA(Sfx.MainWindow, kStatusLineId, text);
-  InvalidateRect(GetDlgItem(Sfx.MainWindow, kStatusLineId), nullptr, FALSE);
+    SetWindowTextA(Sfx.StatusLine, text);
+  InvalidateRect(Sfx.StatusLine, nullptr, FALSE);
 }
 
-void MoveMeter(DWORD position) {
-  SendDlgItemMessageA(Sfx.MainWindow, kMeterId, kMeterSetPosition, position & 0xFFFF, 0);
-}
+void MoveMeter(DWORD position) { SendMessageA(Sfx.MeterWindow, kMeterSetPosition, position & 0xFFFF, 0); }
 
 void RepaintMeter() {
-  InvalidateRect(GetDlgItem(Sfx.MainWindow, kMeterId), nullptr, FALSE);
+  CHAR text[kUnzippingTextSize];
+  FormatUnzippingText(text);
+  if (lstrcmpA(text, PaintedMeterText) != 0) InvalidateRect(Sfx.MeterWindow, nullptr, FALSE);
   UpdateWindow(Sfx.MainWindow);
 }
 
@@ -84,6 +90,7 @@ static LRESULT OnPaint(HWND meter) {
   CHAR text[kUnzippingTextSize];
   WCHAR wide[kUnzippingTextSize];
   FormatUnzippingText(text);
+  lstrcpyA(PaintedMeterText, text);
   int wideLength = UnzippingTextAsWide(text, wide);
   PAINTSTRUCT paint;
   HDC dc = BeginPaint(meter, &paint);
@@ -110,8 +117,10 @@ static LRESULT OnPaint(HWND meter) {
   return 0;
 }
 
-// Stores a range or position word and repaints at once.
+// Stores a range or position word and repaints at once; a word that keeps
+// its value leaves the picture as it is.
 static LRESULT SetWordAndRepaint(HWND meter, int word, WPARAM value) {
+  if (static_cast<WORD>(GetWindowWord(meter, word)) == static_cast<WORD>(value)) return 0;
   SetWindowWord(meter, word, static_cast<WORD>(value));
   InvalidateRect(meter, nullptr, FALSE);
   UpdateWindow(meter);
