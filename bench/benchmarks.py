@@ -41,6 +41,8 @@ OUT_DIR = os.environ.get("OUT_DIR", "/dev/shm/dravik-bench-out")
 CALLGRIND_SLICE = 5_000_000  # bytes of output decoded under callgrind: the first entries of the corpus
 SMALL_FILES = 20_000
 STUB_ROW = report.STUB_ROW
+FLOOR_ROW = report.FLOOR_ROW
+FEW_FILES = 28  # the corpus's bytes in this many files: the Wine row's second shape
 
 
 class Paths:
@@ -350,30 +352,97 @@ def measure_wine(paths, results, exe=None):
             "dravik-sfx extract": dict(command=[paths.sfx, "extract", exe, "-d", OUT_DIR, "--overwrite"],
                                        prepare=fresh_folder(OUT_DIR)),
             "stub /auto, one small file": stub_auto(paths, env, tiny_self_extractor(paths), OUT_DIR + "-tiny"),
+            FLOOR_ROW: win32_floor(paths, env, exe, OUT_DIR + "-floor"),
             STUB_ROW: stub_auto(paths, env, exe, OUT_DIR),
         })
         # The stub ran last: the tree is what it wrote.
-        size, files = tree_bytes_and_files(OUT_DIR)
-        expected = sum(info.file_size for info in zipfile.ZipFile(exe).infolist())
-        if size != expected:
-            raise RuntimeError("the stub under Wine wrote %d bytes, the archive holds %d" % (size, expected))
+        size, files = check_stub_tree(exe, OUT_DIR)
         results["wine"] = {"runs": runs, "bytes": size, "files": files, "exe": os.path.basename(exe)}
+        log("wine: the same bytes in %d files" % FEW_FILES)
+        few = few_files_self_extractor(paths, exe)
+        runs = take_turns({
+            "dravik-sfx extract": dict(command=[paths.sfx, "extract", few, "-d", OUT_DIR, "--overwrite"],
+                                       prepare=fresh_folder(OUT_DIR)),
+            STUB_ROW: stub_auto(paths, env, few, OUT_DIR),
+        })
+        size, files = check_stub_tree(few, OUT_DIR)
+        results["wine_few_files"] = {"runs": runs, "bytes": size, "files": files, "exe": os.path.basename(few)}
     finally:
         output_of([os.path.join(SOURCE, "tests", "wine", "wine_env.sh"), "cleanup", paths.root])
-        for folder in (OUT_DIR, OUT_DIR + "-tiny"):
+        for folder in (OUT_DIR, OUT_DIR + "-tiny", OUT_DIR + "-floor"):
             shutil.rmtree(folder, ignore_errors=True)
 
 
-def stub_auto(paths, env, exe, out):
-    """How to run exe under Wine with /auto FOLDER into out. The stub makes
-    each folder of its destination in turn, and Wine refuses it Z:\\dev: it
-    reaches out through a link in BENCH_DIR."""
-    link = os.path.join(paths.root, "wine-" + os.path.basename(out))
+def check_stub_tree(exe, folder):
+    """The bytes and files the stub wrote into folder, which must hold every
+    byte of exe's archive."""
+    size, files = tree_bytes_and_files(folder)
+    expected = sum(info.file_size for info in zipfile.ZipFile(exe).infolist())
+    if size != expected:
+        raise RuntimeError("the stub under Wine wrote %d bytes, the archive holds %d" % (size, expected))
+    return size, files
+
+
+def windows_link(paths, folder):
+    """Z:\\ path of a link in BENCH_DIR to folder: the stub makes each folder of
+    its destination in turn, and Wine refuses it Z:\\dev."""
+    link = os.path.join(paths.root, "wine-" + os.path.basename(folder))
     if os.path.islink(link):
         os.remove(link)
-    os.symlink(out, link)
-    windows_out = "Z:" + link.replace("/", "\\")
-    return dict(command=[env["WINE"], exe, "/auto", windows_out], env=env, cwd=os.path.dirname(exe),
+    os.symlink(folder, link)
+    return "Z:" + link.replace("/", "\\")
+
+
+def win32_floor(paths, env, exe, out):
+    """How to run bench/wine_floor.c under Wine over exe's entries: what
+    Wine's file calls alone cost for the tree the stub makes (each file
+    created new, written, its time set, closed), nothing read or decoded."""
+    floor = paths.at("wine-floor.exe")
+    source = os.path.join(BENCH, "wine_floor.c")
+    if not os.path.exists(floor) or os.path.getmtime(floor) < os.path.getmtime(source):
+        subprocess.run(["x86_64-w64-mingw32-gcc", "-O2", "-o", floor, source], check=True)
+    listing = paths.at("wine-floor.list")
+    with open(listing, "w") as out_list:
+        for info in zipfile.ZipFile(exe).infolist():
+            if not info.is_dir():
+                out_list.write("%s\t%d\n" % (info.filename.replace("/", "\\"), info.file_size))
+    return dict(command=[env["WINE"], floor, "Z:" + listing.replace("/", "\\"), windows_link(paths, out)], env=env,
+                prepare=fresh_folder(out), limit_s=300)
+
+
+def few_files_self_extractor(paths, exe):
+    """An x64 self-extractor of the same bytes as exe's archive in FEW_FILES
+    files (its entries joined in order, zip -9 again): the stub's cost per
+    byte with its cost per file nearly gone."""
+    folder, archive = paths.at("few-files"), paths.at("few-files.zip")
+    few = paths.at("few-files-x64.exe")
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    with zipfile.ZipFile(exe) as source:
+        entries = [info for info in source.infolist() if not info.is_dir()]
+        share = sum(info.file_size for info in entries) // FEW_FILES + 1
+        parts = [open(os.path.join(folder, "part%02d.bin" % n), "wb") for n in range(FEW_FILES)]
+        written = 0
+        for info in entries:
+            data = source.read(info)
+            while data:  # an entry may run on into the next part
+                room = share - written % share
+                parts[written // share].write(data[:room])
+                written += len(data[:room])
+                data = data[room:]
+        for part in parts:
+            part.close()
+    if os.path.exists(archive):
+        os.remove(archive)
+    subprocess.run(["zip", "-9", "-r", "-X", "-q", archive, "few-files"], cwd=paths.work, check=True)
+    subprocess.run([paths.sfx, "build", "-q", "--arch", "x64", "-o", few, "--zip", archive], check=True)
+    return few
+
+
+def stub_auto(paths, env, exe, out):
+    """How to run exe under Wine with /auto FOLDER into out, reached through a
+    link in BENCH_DIR."""
+    return dict(command=[env["WINE"], exe, "/auto", windows_link(paths, out)], env=env, cwd=os.path.dirname(exe),
                 prepare=fresh_folder(out), limit_s=300)
 
 
