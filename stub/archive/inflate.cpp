@@ -94,6 +94,11 @@ constexpr unsigned kRefilledBits = kBitWordBits - 8;
 // bytes of the chunk in the places they will take; the byte-wise fills OR
 // those same bytes in again, so they never disturb the valid bits. Store
 // clears them, so that SfxState holds only valid bits.
+// The fast loop's small steps are inlined whatever the optimisation level:
+// the stub is built for size, which would leave them as calls and the bit
+// stream's local copy in memory instead of registers.
+#define AlwaysInline inline __attribute__((always_inline))
+
 struct BitStream {
   BitWord buffer;
   unsigned count;
@@ -153,7 +158,7 @@ struct BitStream {
   // the caller assures that the chunk holds a whole word (available >=
   // sizeof(BitWord)). The bytes of the load that do not fit whole are left
   // in the chunk and sit above `count` (see above).
-  inline void RefillWord() {
+  AlwaysInline void RefillWord() {
     BitWord word;
     memcpy(&word, cursor, sizeof word);
     buffer |= word << count;
@@ -164,7 +169,7 @@ struct BitStream {
   }
   // At least n (at most kRefilledBits) bits, in the fast loop, whose caller
   // has made sure that the chunk holds a word for this refill.
-  inline void EnsureBitsFast(unsigned n) {
+  AlwaysInline void EnsureBitsFast(unsigned n) {
     if (count < n) RefillWord();
   }
 
@@ -183,13 +188,13 @@ struct BitStream {
     }
     return true;
   }
-  inline uint32_t Peek(unsigned n) const { return static_cast<uint32_t>(buffer) & kBitMasks[n]; }
-  inline void Drop(unsigned n) {
+  AlwaysInline uint32_t Peek(unsigned n) const { return static_cast<uint32_t>(buffer) & kBitMasks[n]; }
+  AlwaysInline void Drop(unsigned n) {
     buffer >>= n;
     count -= n;
   }
   // The low n bits, dropped (n at most 16, all held).
-  inline uint32_t Take(unsigned n) {
+  AlwaysInline uint32_t Take(unsigned n) {
     uint32_t bits = Peek(n);
     Drop(n);
     return bits;
@@ -485,7 +490,7 @@ static_assert(kRefilledBits >= kMaxCodeLength && kRefilledBits >= kMaxDistanceEx
 // Looks up the next code in the fast loop, where the bits are known to be
 // there (a code, with its sub-table indices, never asks for more than 15);
 // null for an invalid code.
-inline const HuffmanEntry* DecodeSymbolFast(BitStream& in, const HuffmanEntry* table, uint32_t rootMask) {
+AlwaysInline const HuffmanEntry* DecodeSymbolFast(BitStream& in, const HuffmanEntry* table, uint32_t rootMask) {
   const HuffmanEntry* entry = table + (static_cast<uint32_t>(in.buffer) & rootMask);
   while (entry->Op > kOpLiteral) {  // a link, or a code no symbol has
     if (entry->Op == kOpInvalid) return nullptr;
