@@ -83,6 +83,11 @@ constexpr unsigned kBitWordBits = sizeof(BitWord) * 8;
 // taken whole, and the word may hold up to 7 bits before the refill).
 constexpr unsigned kRefilledBits = kBitWordBits - 8;
 
+// The fast loop's small steps are inlined whatever the optimisation level:
+// the stub is built for size, which would leave them as calls and the bit
+// stream's local copy in memory instead of registers.
+#define AlwaysInline inline __attribute__((always_inline))
+
 // The decoder's working copies of the bit buffer and input position. Loaded
 // from SfxState at the start of a routine and stored back when it ends
 // normally. Bytes taken here straight from the chunk bypass NextInputByte,
@@ -94,11 +99,6 @@ constexpr unsigned kRefilledBits = kBitWordBits - 8;
 // bytes of the chunk in the places they will take; the byte-wise fills OR
 // those same bytes in again, so they never disturb the valid bits. Store
 // clears them, so that SfxState holds only valid bits.
-// The fast loop's small steps are inlined whatever the optimisation level:
-// the stub is built for size, which would leave them as calls and the bit
-// stream's local copy in memory instead of registers.
-#define AlwaysInline inline __attribute__((always_inline))
-
 struct BitStream {
   BitWord buffer;
   unsigned count;

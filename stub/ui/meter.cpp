@@ -45,7 +45,8 @@ void MoveMeter(DWORD position) { SendMessageA(Sfx.MeterWindow, kMeterSetPosition
 void RepaintMeter() {
   CHAR text[kUnzippingTextSize];
   FormatUnzippingText(text);
-  if (lstrcmpA(text, PaintedMeterText) != 0) InvalidateRect(Sfx.MeterWindow, nullptr, FALSE);
+  if (Sfx.MeterWindow && lstrcmpA(text, PaintedMeterText) != 0)  // a null window would invalidate the desktop
+    InvalidateRect(Sfx.MeterWindow, nullptr, FALSE);
   UpdateWindow(Sfx.MainWindow);
 }
 
