@@ -23,6 +23,8 @@ constexpr unsigned kInfoBufferSize = 512;
 // name, with a separator and the NUL; an ANSI path needs far less.
 constexpr unsigned kUtf8BytesPerUnit = 3;
 constexpr unsigned kEntryTextSize = kUtf8BytesPerUnit * MAX_PATH + 2;
+// Room for "Unzipping <file name of EntryPath>", in bytes or wide characters.
+constexpr unsigned kUnzippingTextSize = kEntryTextSize + 16;
 // wsprintfA's own limit: room for a message naming the longest entry path.
 constexpr unsigned kMessageBufferSize = 1024;
 constexpr unsigned kStartupPromptSize = 514;
@@ -136,6 +138,7 @@ struct SfxState {
   HWND MainWindow;             // owner of every message box once the dialog exists
   HWND StatusLine;             // the dialog's controls the run updates, looked up once:
   HWND MeterWindow;            // each lookup is a server round trip under Wine
+  CHAR PaintedMeterText[kUnzippingTextSize];  // the text of the meter's last paint
   DWORD ExtractionActive;
   DWORD MeterShown;
   DWORD BytesWritten;          // bytes flushed in full blocks during the run

@@ -15,12 +15,6 @@ constexpr int kPositionWord = 2;
 constexpr int kMeterFontPoints = 8;
 constexpr int kInitialRange = 100, kInitialPosition = 50;
 
-// The text of the meter's last paint: RepaintMeter paints it again only
-// when the text has changed (a new entry), since the position repaints
-// itself as it moves. A paint makes a font and draws twice, and under Wine
-// every paint is a round of server and X requests.
-static CHAR PaintedMeterText[kUnzippingTextSize];
-
 void FormatUnzippingText(LPSTR buffer) { wsprintfA(buffer, MsgText(MsgUnzippingFile), FileNamePart(Sfx.EntryPath)); }
 
 int UnzippingTextAsWide(LPCSTR text, LPWSTR wide) {
@@ -42,10 +36,13 @@ void ShowUnzippingStatus() {
 
 void MoveMeter(DWORD position) { SendMessageA(Sfx.MeterWindow, kMeterSetPosition, position & 0xFFFF, 0); }
 
+// Paints the meter again only when its text has changed (a new entry), since
+// the position repaints itself as it moves: a paint makes a font and draws
+// twice, and under Wine every paint is a round of server and X requests.
 void RepaintMeter() {
   CHAR text[kUnzippingTextSize];
   FormatUnzippingText(text);
-  if (Sfx.MeterWindow && lstrcmpA(text, PaintedMeterText) != 0)  // a null window would invalidate the desktop
+  if (Sfx.MeterWindow && lstrcmpA(text, Sfx.PaintedMeterText) != 0)  // a null window would invalidate the desktop
     InvalidateRect(Sfx.MeterWindow, nullptr, FALSE);
   UpdateWindow(Sfx.MainWindow);
 }
@@ -91,7 +88,7 @@ static LRESULT OnPaint(HWND meter) {
   CHAR text[kUnzippingTextSize];
   WCHAR wide[kUnzippingTextSize];
   FormatUnzippingText(text);
-  lstrcpyA(PaintedMeterText, text);
+  lstrcpyA(Sfx.PaintedMeterText, text);
   int wideLength = UnzippingTextAsWide(text, wide);
   PAINTSTRUCT paint;
   HDC dc = BeginPaint(meter, &paint);

@@ -15,9 +15,6 @@ void CentreOnScreen(HWND dialog);
 // Registers the "Meter" window class.
 void RegisterMeterClass(HINSTANCE instance);
 
-// Room for "Unzipping <file name of EntryPath>", in bytes or wide characters.
-constexpr unsigned kUnzippingTextSize = kEntryTextSize + 16;
-
 // Writes "Unzipping <file name of EntryPath>" into buffer (room for
 // kUnzippingTextSize bytes): ANSI text, or UTF-8 for a UTF-8 entry.
 void FormatUnzippingText(LPSTR buffer);

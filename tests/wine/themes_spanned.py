@@ -399,9 +399,10 @@ def self_extractor_part(workshop):
 
 
 def exe_volume_size(workshop):
-    """A multiple of CHUNK_SIZE with 1,000 to 3,000 bytes of the archive on disk
-    1 beside the self-extractor."""
-    return (self_extractor_part(workshop) + 1000 + CHUNK_SIZE - 1) // CHUNK_SIZE * CHUNK_SIZE
+    """A multiple of CHUNK_SIZE with 2,000 to 4,000 bytes of the archive on disk
+    1 beside the self-extractor: the "cut" sets, 960 bytes smaller, still keep
+    the first entries' headers on disk 1, whatever the stub's size."""
+    return (self_extractor_part(workshop) + 2000 + CHUNK_SIZE - 1) // CHUNK_SIZE * CHUNK_SIZE
 
 
 def built_set(workshop, name, source_of, volume_size, exe_volumes):
@@ -423,7 +424,7 @@ def built_set(workshop, name, source_of, volume_size, exe_volumes):
 #     24,576 = 12 x 2,048, so once the entry has run on from disk 1 its
 #     chunks start at offset 0 of each volume and disks 2 and 3 end exactly
 #     at a chunk boundary.
-#   big data, ".EXE": disk 1 is the self-extractor with 1,000 to 3,000 bytes of
+#   big data, ".EXE": disk 1 is the self-extractor with 2,000 to 4,000 bytes of
 #     the archive; the volumes are a multiple of 2,048 bytes (aligned) or 960
 #     bytes less (cut), counted from the self-extractor's size, which differs
 #     between the stubs and grows with them.
