@@ -55,9 +55,16 @@ class Failure(Exception):
 
 
 class RobotVanished(Failure):
-    """The robot ended with a status it never gives and wrote nothing, not
-    even the first window: Wine did not run it to its end. Nothing about the
-    program under test is known then, so the case is worth one more try."""
+    """Wine did not run the case: the robot ended with a status it never
+    gives and wrote nothing, not even the first window; or, in a case that
+    expects the program to start, the robot could not start it because Wine
+    failed inside (ERROR_INTERNAL_ERROR, seen on a loaded machine). Nothing
+    about the program under test is known then, so the case is worth one
+    more try."""
+
+
+# The robot's line when CreateProcess failed with ERROR_INTERNAL_ERROR.
+WINE_COULD_NOT_START = re.compile(r"robot: cannot start .* \(error 1359\)\n?$")
 
 
 def expect(condition, message):
@@ -371,6 +378,8 @@ def run(exe, actions, args=(), timeout=10, robot_status=0, env=None, program=Non
     windows, code = parse_transcript(transcript)
     if status not in ROBOT_STATUSES and not transcript and not errors:
         raise RobotVanished("the robot ended with status %d and wrote nothing" % status)
+    if status == 2 and robot_status != 2 and WINE_COULD_NOT_START.match(transcript) and not errors:
+        raise RobotVanished(transcript.strip())
     expect(status == robot_status, "the robot ended with status %d, wanted %d:\n%s%s" % (
         status, robot_status, transcript, errors))
     expect(status != 0 or code is not None, "no exit code in the transcript:\n%s" % transcript)
