@@ -140,6 +140,7 @@ struct SfxState {
   HWND MeterWindow;            // each lookup is a server round trip under Wine
   CHAR PaintedMeterText[kUnzippingTextSize];  // the text of the meter's last paint
   DWORD ExtractionActive;
+  DWORD LastPumpTick;          // GetTickCount when the message pump last looked at the queue
   DWORD MeterShown;
   DWORD BytesWritten;          // bytes flushed in full blocks during the run
   DWORD LastMeterUpdate;       // BytesWritten when the meter last moved
@@ -150,6 +151,7 @@ struct SfxState {
   uint32_t RunningCrc;
   uint32_t CrcTable[256];
   uint32_t CrcSliceTables[3][256];  // the table advanced by 1, 2 and 3 more bytes
+  DWORD CrcFolding;                 // the processor can fold the CRC by carry-less multiplication
 };
 
 // The one instance. Zero-initialised, as every field's initial value is 0.

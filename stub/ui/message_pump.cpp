@@ -26,7 +26,17 @@ static bool IsAimedAtDialog(HWND window) {
   return window == Sfx.MainWindow || GetParent(window) == Sfx.MainWindow;
 }
 
+// Under Wine every look at the queue is a server round trip, and a block
+// takes well under a millisecond to make, so the queue is looked at once per
+// this many milliseconds at most. A key press is still answered within a
+// few hundredths of a second, and the dialog repainted as often as a screen
+// shows it.
+constexpr DWORD kPumpIntervalMs = 20;
+
 bool PumpMessages() {
+  DWORD now = GetTickCount();
+  if (now - Sfx.LastPumpTick < kPumpIntervalMs) return false;
+  Sfx.LastPumpTick = now;
   MSG message;
   while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
     if (IsCursorMessage(message.message)) {

@@ -39,7 +39,10 @@ void MoveMeter(DWORD position) { SendMessageA(Sfx.MeterWindow, kMeterSetPosition
 // Paints the meter again only when its text has changed (a new entry), since
 // the position repaints itself as it moves: a paint makes a font and draws
 // twice, and under Wine every paint is a round of server and X requests.
+// A dialog that is not shown (an unattended run) has nothing to paint, and
+// its update would still cost two server requests per block under Wine.
 void RepaintMeter() {
+  if (!(GetWindowLongA(Sfx.MainWindow, GWL_STYLE) & WS_VISIBLE)) return;
   CHAR text[kUnzippingTextSize];
   FormatUnzippingText(text);
   if (Sfx.MeterWindow && lstrcmpA(text, Sfx.PaintedMeterText) != 0)  // a null window would invalidate the desktop

@@ -10,7 +10,8 @@ constexpr uint32_t kCrcPolynomial = 0xEDB88320u;  // reflected form
 constexpr uint32_t kCrcPreset = 0xFFFFFFFFu;
 
 // Fills Sfx.CrcTable: entry i is the register after shifting in the eight bits
-// of i, least significant first, from 0.
+// of i, least significant first, from 0; and sets Sfx.CrcFolding when the
+// processor has carry-less multiplication, which UpdateCrc then uses.
 void BuildCrcTable();
 
 // Feeds length bytes through Sfx.RunningCrc (no preset, no complement).
