@@ -58,14 +58,14 @@ def put_in_drive(folder):
 
 # ---- source trees -----------------------------------------------------------------
 
-def make_spanned_tree(root):
+def make_spanned_tree(root, random_size=92000):
     """Files whose data runs across several volumes: incompressible random
     data (its deflated size is about its size), a compressible pattern,
     small texts before and after, an empty file and a folder."""
     write_tree(root, {
         "data/empty.dat": b"",
         "data/pattern.bin": bytes((i * 7919) % 251 for i in range(30000)),
-        "data/random.bin": random_bytes(92000, 7),
+        "data/random.bin": random_bytes(random_size, 7),
         "first.txt": b"The first file of the set.\r\n" * 12,
         "last.txt": b"The last file of the set.\r\n" * 9,
     })
@@ -377,6 +377,17 @@ def spanned_source(workshop):
     return source
 
 
+def exe_spanned_source(workshop):
+    """The spanned tree for ".EXE" sets, whose volumes are as large as the
+    self-extractor: its random data is two volumes and 8,000 bytes, so that
+    the set has four disks (disk 4 with some 6,000 bytes) whatever the
+    stub's size."""
+    source = os.path.join(workshop.folder, "exe-spanned-src")
+    if not os.path.isdir(source):
+        make_spanned_tree(source, random_size=2 * exe_volume_size(workshop) + 8000)
+    return source
+
+
 def small_files_source(workshop):
     source = os.path.join(workshop.folder, "small-src")
     if not os.path.isdir(source):
@@ -427,7 +438,8 @@ def built_set(workshop, name, source_of, volume_size, exe_volumes):
 #   big data, ".EXE": disk 1 is the self-extractor with 2,000 to 4,000 bytes of
 #     the archive; the volumes are a multiple of 2,048 bytes (aligned) or 960
 #     bytes less (cut), counted from the self-extractor's size, which differs
-#     between the stubs and grows with them.
+#     between the stubs and grows with them, and so does the random data
+#     (exe_spanned_source): four disks either way.
 #   small files: volume ends that fall inside the run of small files move a
 #     local header to the start of the next volume. For ".EXE" volumes the
 #     size follows the self-extractor's own (which differs between the stubs
@@ -438,8 +450,8 @@ SETS = {
     "zip-cut": (spanned_source, 25576, False),
     "zip-aligned": (spanned_source, 24576, False),
     "zip-headers": (small_files_source, 9100, False),
-    "exe-cut": (spanned_source, lambda w: exe_volume_size(w) - 960, True),
-    "exe-aligned": (spanned_source, exe_volume_size, True),
+    "exe-cut": (exe_spanned_source, lambda w: exe_volume_size(w) - 960, True),
+    "exe-aligned": (exe_spanned_source, exe_volume_size, True),
     "exe-headers": (small_files_source, lambda w: self_extractor_part(w) + 1500, True),
 }
 
