@@ -14,9 +14,6 @@ static uint32_t ShiftInBit(uint32_t reg, uint32_t bit) {
   return ((reg ^ bit) & 1) ? (reg >> 1) ^ kCrcPolynomial : reg >> 1;
 }
 
-// Besides the standard table, three derived ones let UpdateCrc take four
-// bytes per step (still one lookup per byte): entry i of slice table k is
-// the register after byte i followed by k + 1 zero bytes.
 #if CRC_FOLDING
 // Carry-less multiplication (PCLMULQDQ) folds the data 64 bytes per step, a
 // tenth of the table's time per byte; processors since 2010 have it, and
@@ -78,6 +75,9 @@ FOLDING_CODE static uint32_t FoldCrc(uint32_t reg, const uint8_t* data, uint32_t
 }
 #endif
 
+// Besides the standard table, three derived ones let UpdateCrc take four
+// bytes per step (still one lookup per byte): entry i of slice table k is
+// the register after byte i followed by k + 1 zero bytes.
 void BuildCrcTable() {
 #if CRC_FOLDING
   Sfx.CrcFolding = HasCarrylessMultiply();
