@@ -21,7 +21,8 @@
 #include "platform/platform.h"
 
 // Empties the message queue; true when the user has just confirmed that the
-// extraction is to be abandoned.
+// extraction is to be abandoned. Called after every block; on Windows it
+// looks at the queue at most every 20 ms and returns false in between.
 bool PumpMessages();
 
 // Puts "Unzipping <file name>" in the dialog's status line unless the meter
